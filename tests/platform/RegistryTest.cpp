@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/MachineRegistry.h"
+#include "platform/MemoryRegistry.h"
+
+using namespace platform;
+namespace fs = std::filesystem;
+
+TEST(MemoryRegistry, KeysAndValuesIgnoreCaseAndKeepCreationOrder) {
+  MemoryRegistry reg;
+  EXPECT_EQ(reg.KeyExists("Software\\Quenzhal"), RegStatus::NotFound);
+  ASSERT_EQ(reg.WriteValue("\\Software\\Quenzhal\\Sub", "Zeta", RegValue::Text("1")), RegStatus::Ok);
+  ASSERT_EQ(reg.WriteValue("software\\QUENZHAL\\sub", "alpha", RegValue::Text("2")), RegStatus::Ok);
+  ASSERT_EQ(reg.WriteValue("Software\\Quenzhal\\Sub", "ZETA", RegValue::Text("3")), RegStatus::Ok);
+
+  std::vector<std::string> names;
+  ASSERT_EQ(reg.ValueNames("Software\\\\Quenzhal\\Sub\\", names), RegStatus::Ok);
+  EXPECT_EQ(names, (std::vector<std::string>{"Zeta", "alpha"}));
+  RegValue value;
+  ASSERT_EQ(reg.ReadValue("SOFTWARE\\quenzhal\\SUB", "zeta", value), RegStatus::Ok);
+  EXPECT_EQ(value, RegValue::Text("3"));
+
+  ASSERT_EQ(reg.SubKeyNames("Software", names), RegStatus::Ok);
+  EXPECT_EQ(names, std::vector<std::string>{"Quenzhal"});
+  EXPECT_EQ(reg.ReadValue("Software\\Quenzhal\\Sub", "missing", value), RegStatus::NotFound);
+  EXPECT_EQ(reg.SubKeyNames("Software\\Nothing", names), RegStatus::NotFound);
+  EXPECT_TRUE(names.empty());
+}
+
+TEST(MemoryRegistry, TypesBytesDeletionAndFailureInjection) {
+  MemoryRegistry reg;
+  const std::string all_bytes = std::string("\0\x0b\xff", 3);
+  reg.WriteValue("K", "chars", RegValue::Text(all_bytes));
+  reg.WriteValue("K", "number", RegValue{RegType::Dword, std::string("\x08\0\0\0", 4)});
+  RegValue value;
+  ASSERT_EQ(reg.ReadValue("K", "chars", value), RegStatus::Ok);
+  EXPECT_EQ(value.data, all_bytes);
+  ASSERT_EQ(reg.ReadValue("K", "number", value), RegStatus::Ok);
+  EXPECT_EQ(value.type, RegType::Dword);
+
+  EXPECT_EQ(reg.DeleteValue("K", "chars"), RegStatus::Ok);
+  EXPECT_EQ(reg.ReadValue("K", "chars", value), RegStatus::NotFound);
+  EXPECT_EQ(reg.DeleteValue("K", "chars"), RegStatus::NotFound);
+
+  reg.SetFailing(true);
+  EXPECT_EQ(reg.ReadValue("K", "number", value), RegStatus::Failed);
+  EXPECT_EQ(reg.WriteValue("K", "x", RegValue::Text("y")), RegStatus::Failed);
+  EXPECT_EQ(reg.KeyExists("K"), RegStatus::Failed);
+  reg.SetFailing(false);
+  EXPECT_EQ(reg.ReadValue("K", "x", value), RegStatus::NotFound) << "a failed write left nothing";
+}
+
+namespace {
+
+// A fake sysfs tty class and /dev folder in a temporary directory.
+class FakeMachine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() / ("machine-view-" + std::to_string(getpid()) + "-" +
+                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root_);
+    fs::create_directories(root_ / "sys");
+    fs::create_directories(root_ / "dev");
+    fs::create_directories(root_ / "ports");
+    sources_ = {(root_ / "sys").string(), (root_ / "dev").string(), (root_ / "ports").string()};
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  // A tty in sysfs; `type` < 0 writes no type file; `device` adds the device link; the
+  // device node is a character device only when `node` (a FIFO otherwise, which is no tty).
+  void AddTty(const std::string& name, int type, bool device, bool node = true) {
+    const fs::path dir = root_ / "sys" / name;
+    fs::create_directories(dir);
+    if (type >= 0) std::ofstream(dir / "type") << type << "\n";
+    if (device) fs::create_directory_symlink(root_, dir / "device");
+    const fs::path dev = root_ / "dev" / name;
+    if (node)
+      fs::create_symlink("/dev/null", dev);  // a character device that exists
+    else
+      mkfifo(dev.c_str(), 0600);
+  }
+
+  fs::path root_;
+  MachinePortSources sources_;
+};
+
+}  // namespace
+
+TEST_F(FakeMachine, UartsWithRealTypeOthersWithDeviceInNaturalOrder) {
+  AddTty("ttyS10", 4, true);
+  AddTty("ttyS2", 4, true);
+  AddTty("ttyS3", 0, true);         // placeholder UART without hardware
+  AddTty("ttyUSB0", -1, true);
+  AddTty("ttyACM1", -1, true);
+  AddTty("tty5", -1, false);        // a virtual console: no device behind it
+  AddTty("ttyUSB1", -1, true, false);  // no character device node
+
+  auto view = ScanMachineRegistry(sources_);
+  std::vector<std::string> names;
+  ASSERT_EQ(view->SubKeyNames(kUartKey, names), RegStatus::Ok);
+  EXPECT_EQ(names, (std::vector<std::string>{"ttyS2", "ttyS10"}));
+  RegValue value;
+  ASSERT_EQ(view->ReadValue(std::string(kUartKey) + "\\ttyS10", "PortName", value), RegStatus::Ok);
+  EXPECT_EQ(value.data, (root_ / "dev" / "ttyS10").string());
+
+  ASSERT_EQ(view->ValueNames(kSerialCommKey, names), RegStatus::Ok);
+  EXPECT_EQ(names, (std::vector<std::string>{"\\Device\\ttyACM1", "\\Device\\ttyUSB0"}));
+}
+
+TEST_F(FakeMachine, NoPortsMeansNoKeys) {
+  AddTty("tty1", -1, false);
+  auto view = ScanMachineRegistry(sources_);
+  EXPECT_EQ(view->KeyExists(kUartKey), RegStatus::NotFound);
+  EXPECT_EQ(view->KeyExists(kSerialCommKey), RegStatus::NotFound);
+}
+
+TEST(MachineView, ThisMachineListsOnlyPortsThatOpenAsTerminals) {
+  auto view = ScanMachineRegistry();
+  std::vector<std::string> paths;
+  std::vector<std::string> names;
+  if (view->SubKeyNames(kUartKey, names) == RegStatus::Ok)
+    for (const auto& sub : names) {
+      RegValue v;
+      ASSERT_EQ(view->ReadValue(std::string(kUartKey) + "\\" + sub, "PortName", v), RegStatus::Ok);
+      paths.push_back(v.data);
+    }
+  if (view->ValueNames(kSerialCommKey, names) == RegStatus::Ok)
+    for (const auto& name : names) {
+      RegValue v;
+      ASSERT_EQ(view->ReadValue(kSerialCommKey, name, v), RegStatus::Ok);
+      paths.push_back(v.data);
+    }
+  if (paths.empty()) GTEST_SKIP() << "this machine has no serial port";
+  for (const auto& path : paths) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && (errno == EACCES || errno == EBUSY)) continue;  // exists, just not ours now
+    ASSERT_GE(fd, 0) << path << ": " << std::strerror(errno);
+    EXPECT_TRUE(isatty(fd)) << path;
+    close(fd);
+  }
+}
