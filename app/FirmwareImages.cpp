@@ -20,7 +20,9 @@ bool LoadEmbeddedImage(const char* name, TMZData& image, std::string& error) {
   return true;
 }
 
-std::int32_t ImageVersion(const TMZData& image) { return image[0] * 100 + image[1]; }
+std::int32_t ImageVersion(const TMZData& image) {
+  return image[0] * 100 + image[1];
+}
 
 std::string VersionText(const TMZData& image) {
   char text[16];

@@ -5,7 +5,8 @@
 std::optional<std::span<const unsigned char>> FindResource(std::string_view name,
                                                            std::string_view type) {
   for (const EmbeddedResource& resource : EmbeddedResources())
-    if (platform::EqualsIgnoreAsciiCase(resource.name, name) && platform::EqualsIgnoreAsciiCase(resource.type, type))
+    if (platform::EqualsIgnoreAsciiCase(resource.name, name) &&
+        platform::EqualsIgnoreAsciiCase(resource.type, type))
       return resource.data;
   return std::nullopt;
 }

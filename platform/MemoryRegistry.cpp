@@ -27,8 +27,8 @@ struct MemoryRegistry::Node {
     return nullptr;
   }
   auto Value(std::string_view value_name) {
-    return std::ranges::find_if(values,
-                                [&](const auto& v) { return EqualsIgnoreAsciiCase(v.first, value_name); });
+    return std::ranges::find_if(
+        values, [&](const auto& v) { return EqualsIgnoreAsciiCase(v.first, value_name); });
   }
 };
 

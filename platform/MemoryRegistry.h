@@ -18,11 +18,9 @@ class MemoryRegistry final : public Registry {
   RegStatus KeyExists(std::string_view key) const override;
   RegStatus SubKeyNames(std::string_view key, std::vector<std::string>& names) const override;
   RegStatus ValueNames(std::string_view key, std::vector<std::string>& names) const override;
-  RegStatus ReadValue(std::string_view key, std::string_view name,
-                      RegValue& value) const override;
+  RegStatus ReadValue(std::string_view key, std::string_view name, RegValue& value) const override;
   RegStatus CreateKey(std::string_view key) override;
-  RegStatus WriteValue(std::string_view key, std::string_view name,
-                       const RegValue& value) override;
+  RegStatus WriteValue(std::string_view key, std::string_view name, const RegValue& value) override;
   RegStatus DeleteValue(std::string_view key, std::string_view name) override;
 
   // Failure injection for tests: every call fails with RegStatus::Failed while set.

@@ -18,8 +18,8 @@ namespace {
 bool ValidName(const std::string& name) {
   if (name.empty() || name[0] == '.' || name.size() > 64) return false;
   return std::ranges::all_of(name, [](char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '_' || c == '.';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_' || c == '.';
   });
 }
 

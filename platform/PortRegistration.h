@@ -26,8 +26,7 @@ class PortRegistration {
   // digits, '-', '_' and '.', and must not start with '.'. Fails with a readable reason
   // when the name is taken by a live registration or the directory cannot be used.
   static std::unique_ptr<PortRegistration> Create(const std::string& name,
-                                                  const std::string& device,
-                                                  std::string& error,
+                                                  const std::string& device, std::string& error,
                                                   const std::string& dir = RegisteredPortsDir());
   ~PortRegistration();
   PortRegistration(const PortRegistration&) = delete;

@@ -14,7 +14,9 @@ std::int64_t SteadyMs() {
 
 StdMainLoop::StdMainLoop() : main_thread_(std::this_thread::get_id()) {}
 
-StdMainLoop::~StdMainLoop() { Shutdown(); }
+StdMainLoop::~StdMainLoop() {
+  Shutdown();
+}
 
 std::unique_ptr<Timer> StdMainLoop::CreateTimer(Milliseconds interval) {
   return CreateHostedTimer(interval);
@@ -28,17 +30,29 @@ bool StdMainLoop::Synchronize(const std::function<void()>& fn) {
   return queue_.RunAndWait(fn);
 }
 
-void StdMainLoop::ServeSynchronize() { queue_.Serve(); }
+void StdMainLoop::ServeSynchronize() {
+  queue_.Serve();
+}
 
-void StdMainLoop::Sleep(Milliseconds duration) { std::this_thread::sleep_for(duration); }
+void StdMainLoop::Sleep(Milliseconds duration) {
+  std::this_thread::sleep_for(duration);
+}
 
-std::uint32_t StdMainLoop::TickCount() const { return static_cast<std::uint32_t>(SteadyMs()); }
+std::uint32_t StdMainLoop::TickCount() const {
+  return static_cast<std::uint32_t>(SteadyMs());
+}
 
-bool StdMainLoop::IsMainThread() const { return std::this_thread::get_id() == main_thread_; }
+bool StdMainLoop::IsMainThread() const {
+  return std::this_thread::get_id() == main_thread_;
+}
 
-bool StdMainLoop::Post(std::function<void()> fn) { return queue_.Post(std::move(fn)); }
+bool StdMainLoop::Post(std::function<void()> fn) {
+  return queue_.Post(std::move(fn));
+}
 
-std::int64_t StdMainLoop::NowMs() const { return SteadyMs(); }
+std::int64_t StdMainLoop::NowMs() const {
+  return SteadyMs();
+}
 
 void StdMainLoop::ServeOnce(Clock::time_point until) {
   if (queue_.Serve() > 0) return;

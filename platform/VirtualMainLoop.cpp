@@ -5,7 +5,9 @@ namespace platform {
 VirtualMainLoop::VirtualMainLoop(std::uint32_t start_tick)
     : main_thread_(std::this_thread::get_id()), start_tick_(start_tick) {}
 
-VirtualMainLoop::~VirtualMainLoop() { queue_.Shutdown(); }
+VirtualMainLoop::~VirtualMainLoop() {
+  queue_.Shutdown();
+}
 
 std::unique_ptr<Timer> VirtualMainLoop::CreateTimer(Milliseconds interval) {
   return CreateHostedTimer(interval);
@@ -19,7 +21,9 @@ bool VirtualMainLoop::Synchronize(const std::function<void()>& fn) {
   return queue_.RunAndWait(fn);
 }
 
-void VirtualMainLoop::ServeSynchronize() { queue_.Serve(); }
+void VirtualMainLoop::ServeSynchronize() {
+  queue_.Serve();
+}
 
 void VirtualMainLoop::Sleep(Milliseconds duration) {
   sleeps_.push_back(duration);
@@ -30,7 +34,9 @@ std::uint32_t VirtualMainLoop::TickCount() const {
   return start_tick_ + static_cast<std::uint32_t>(now_.load());
 }
 
-bool VirtualMainLoop::IsMainThread() const { return std::this_thread::get_id() == main_thread_; }
+bool VirtualMainLoop::IsMainThread() const {
+  return std::this_thread::get_id() == main_thread_;
+}
 
 void VirtualMainLoop::Advance(Milliseconds duration) {
   const std::int64_t target = now_.load() + duration.count();

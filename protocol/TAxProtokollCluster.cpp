@@ -42,7 +42,9 @@ std::uint8_t TAxProtokollCluster::BestimmeBCC() const {
   return bcc;
 }
 
-void TAxProtokollCluster::AddBCC() { AddCharAtPos(GetSize(), static_cast<char>(BestimmeBCC())); }
+void TAxProtokollCluster::AddBCC() {
+  AddCharAtPos(GetSize(), static_cast<char>(BestimmeBCC()));
+}
 
 std::int32_t TAxProtokollCluster::BestimmeCRC() const {
   return static_cast<std::int32_t>(BerechneCRC32(ClusterData.data(), ClusterData.size()));
@@ -97,4 +99,6 @@ bool TAxProtokollCluster::VergleicheCRC16() const {
   return BerechneCRC16(ClusterData.data(), body) == ReadBigEndian(ClusterData, body, 2);
 }
 
-void TAxProtokollCluster::AddCRC16() { AppendBigEndian(ClusterData, BestimmeCRC16(), 2); }
+void TAxProtokollCluster::AddCRC16() {
+  AppendBigEndian(ClusterData, BestimmeCRC16(), 2);
+}

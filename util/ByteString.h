@@ -18,9 +18,9 @@ class TObject {
 };
 
 using TNotifyEvent = std::function<void(TObject* Sender)>;
-using TNotifyErrorEvent = std::function<void(TObject* Sender, std::uint32_t Place,
-                                             std::uint32_t Code, const ByteString& Msg,
-                                             std::uint8_t Noise)>;
+using TNotifyErrorEvent =
+    std::function<void(TObject* Sender, std::uint32_t Place, std::uint32_t Code,
+                       const ByteString& Msg, std::uint8_t Noise)>;
 
 // Control characters of the line procedures.
 namespace ctl {

@@ -11,7 +11,9 @@ ByteString ByteToHex(std::uint8_t b) {
   return ByteString{kDigits[b >> 4], kDigits[b & 0x0F]};
 }
 
-char FirstChar(const ByteString& s) { return s.empty() ? '\0' : s[0]; }
+char FirstChar(const ByteString& s) {
+  return s.empty() ? '\0' : s[0];
+}
 
 int StrToInt(std::string_view text) {
   std::string_view digits = text;
@@ -45,8 +47,8 @@ int StrToInt(std::string_view text) {
     const auto bits = static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
     return negative ? -bits : bits;
   }
-  const std::int64_t signed_value = negative ? -static_cast<std::int64_t>(value)
-                                             : static_cast<std::int64_t>(value);
+  const std::int64_t signed_value =
+      negative ? -static_cast<std::int64_t>(value) : static_cast<std::int64_t>(value);
   if (signed_value < std::numeric_limits<int>::min() ||
       signed_value > std::numeric_limits<int>::max())
     throw ConversionError(std::string(text));

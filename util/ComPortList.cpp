@@ -11,8 +11,9 @@ void AddIfString(const platform::RegistryReader& machine, const std::string& key
   platform::RegValue value;
   if (machine.ReadValue(key, name, value) != platform::RegStatus::Ok) return;
   if (value.type != platform::RegType::String) return;
-  const bool known = std::ranges::any_of(
-      result, [&](const std::string& port) { return platform::EqualsIgnoreAsciiCase(port, value.data); });
+  const bool known = std::ranges::any_of(result, [&](const std::string& port) {
+    return platform::EqualsIgnoreAsciiCase(port, value.data);
+  });
   if (!known) result.push_back(value.data);
 }
 
@@ -32,4 +33,6 @@ std::vector<std::string> GetComPortList(const platform::RegistryReader& machine)
   return result;
 }
 
-std::vector<std::string> GetComPortList() { return GetComPortList(*platform::ScanMachineRegistry()); }
+std::vector<std::string> GetComPortList() {
+  return GetComPortList(*platform::ScanMachineRegistry());
+}

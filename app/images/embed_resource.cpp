@@ -34,9 +34,10 @@ int main(int argc, char** argv) {
     table += "    {\"" + std::string(argv[i]) + "\", \"" + argv[i + 1] + "\", {" + array + ", " +
              std::to_string(bytes.size()) + "}},\n";
   }
-  code += "}  // namespace\n\nconst std::vector<EmbeddedResource>& EmbeddedResources() {\n"
-          "  static const std::vector<EmbeddedResource> resources = {\n" +
-          table + "  };\n  return resources;\n}\n";
+  code +=
+      "}  // namespace\n\nconst std::vector<EmbeddedResource>& EmbeddedResources() {\n"
+      "  static const std::vector<EmbeddedResource> resources = {\n" +
+      table + "  };\n  return resources;\n}\n";
   std::ofstream out(argv[1], std::ios::binary);
   out << code;
   return out.good() ? 0 : 1;

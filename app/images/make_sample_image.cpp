@@ -27,8 +27,7 @@ struct SplitMix64 {
   std::size_t Range(std::size_t lo, std::size_t hi) { return lo + Next() % (hi - lo + 1); }
 };
 
-void FillCode(std::vector<std::uint8_t>& image, std::size_t from, std::size_t to,
-              SplitMix64& rng) {
+void FillCode(std::vector<std::uint8_t>& image, std::size_t from, std::size_t to, SplitMix64& rng) {
   for (std::size_t i = from; i < to; ++i) {
     const std::uint64_t r = rng.Next();
     image[i] = (r % 11 == 0) ? 0x10 : static_cast<std::uint8_t>(r >> 8);

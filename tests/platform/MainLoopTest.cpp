@@ -33,9 +33,9 @@ TEST(VirtualMainLoop, TimerStartStopRestartSemantics) {
   loop.Advance(Milliseconds(250));
   EXPECT_TRUE(log.ticks.empty()) << "a new timer is stopped";
 
-  timer->Start();  // at 250
+  timer->Start();                   // at 250
   loop.Advance(Milliseconds(130));  // 380
-  timer->Start();  // running: the period stays, next tick at 450
+  timer->Start();                   // running: the period stays, next tick at 450
   loop.Advance(Milliseconds(100));  // 480
   EXPECT_EQ(log.ticks, (std::vector<long>{350, 450}));
 

@@ -54,7 +54,8 @@ TEST_F(Registrations, LiveRegistrationIsListedAndOpensTheDevice) {
   // The machine view lists it in the serial map under its own name.
   auto view = ScanMachineRegistry({"/nonexistent", "/nonexistent", dir_});
   RegValue value;
-  ASSERT_EQ(view->ReadValue(kSerialCommKey, "\\Device\\MirbaZento-Simulator", value), RegStatus::Ok);
+  ASSERT_EQ(view->ReadValue(kSerialCommKey, "\\Device\\MirbaZento-Simulator", value),
+            RegStatus::Ok);
   EXPECT_EQ(value.data, reg->Path());
 
   reg.reset();

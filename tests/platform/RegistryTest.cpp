@@ -18,7 +18,8 @@ namespace fs = std::filesystem;
 TEST(MemoryRegistry, KeysAndValuesIgnoreCaseAndKeepCreationOrder) {
   MemoryRegistry reg;
   EXPECT_EQ(reg.KeyExists("Software\\Quenzhal"), RegStatus::NotFound);
-  ASSERT_EQ(reg.WriteValue("\\Software\\Quenzhal\\Sub", "Zeta", RegValue::Text("1")), RegStatus::Ok);
+  ASSERT_EQ(reg.WriteValue("\\Software\\Quenzhal\\Sub", "Zeta", RegValue::Text("1")),
+            RegStatus::Ok);
   ASSERT_EQ(reg.WriteValue("software\\QUENZHAL\\sub", "alpha", RegValue::Text("2")), RegStatus::Ok);
   ASSERT_EQ(reg.WriteValue("Software\\Quenzhal\\Sub", "ZETA", RegValue::Text("3")), RegStatus::Ok);
 
@@ -65,8 +66,9 @@ namespace {
 class FakeMachine : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() / ("machine-view-" + std::to_string(getpid()) + "-" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    root_ = fs::temp_directory_path() /
+            ("machine-view-" + std::to_string(getpid()) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(root_);
     fs::create_directories(root_ / "sys");
     fs::create_directories(root_ / "dev");
@@ -98,10 +100,10 @@ class FakeMachine : public ::testing::Test {
 TEST_F(FakeMachine, UartsWithRealTypeOthersWithDeviceInNaturalOrder) {
   AddTty("ttyS10", 4, true);
   AddTty("ttyS2", 4, true);
-  AddTty("ttyS3", 0, true);         // placeholder UART without hardware
+  AddTty("ttyS3", 0, true);  // placeholder UART without hardware
   AddTty("ttyUSB0", -1, true);
   AddTty("ttyACM1", -1, true);
-  AddTty("tty5", -1, false);        // a virtual console: no device behind it
+  AddTty("tty5", -1, false);           // a virtual console: no device behind it
   AddTty("ttyUSB1", -1, true, false);  // no character device node
 
   auto view = ScanMachineRegistry(sources_);

@@ -115,10 +115,10 @@ TEST(TAxProtokollCluster, BlockModeFormReplacesBccByCrc) {
   c.Get3964RBCCDataWithCRC(dest);
   EXPECT_EQ(dest[9], 0xAA) << "exactly size + 3 bytes written";
   const std::uint32_t crc = BerechneCRC32(frame.data(), 5);
-  const ByteString expected = frame.substr(0, 5) + Bytes({static_cast<int>(crc >> 24),
-                                                          static_cast<int>((crc >> 16) & 0xFF),
-                                                          static_cast<int>((crc >> 8) & 0xFF),
-                                                          static_cast<int>(crc & 0xFF)});
+  const ByteString expected =
+      frame.substr(0, 5) +
+      Bytes({static_cast<int>(crc >> 24), static_cast<int>((crc >> 16) & 0xFF),
+             static_cast<int>((crc >> 8) & 0xFF), static_cast<int>(crc & 0xFF)});
   EXPECT_EQ(ByteString(reinterpret_cast<char*>(dest), 9), expected);
   EXPECT_EQ(c.Get3964RBCCDataWithCRC(), expected);
   EXPECT_TRUE(TAxProtokollCluster(expected).VergleicheCRC()) << "the receiver's check agrees";
