@@ -1,6 +1,7 @@
 #include "platform/StdMainLoop.h"
 
 #include <algorithm>
+#include <thread>
 
 namespace platform {
 
@@ -12,26 +13,10 @@ std::int64_t SteadyMs() {
 }
 }  // namespace
 
-StdMainLoop::StdMainLoop() : main_thread_(std::this_thread::get_id()) {}
+StdMainLoop::StdMainLoop() = default;
 
 StdMainLoop::~StdMainLoop() {
   Shutdown();
-}
-
-std::unique_ptr<Timer> StdMainLoop::CreateTimer(Milliseconds interval) {
-  return CreateHostedTimer(interval);
-}
-
-bool StdMainLoop::Synchronize(const std::function<void()>& fn) {
-  if (IsMainThread()) {
-    fn();
-    return true;
-  }
-  return queue_.RunAndWait(fn);
-}
-
-void StdMainLoop::ServeSynchronize() {
-  queue_.Serve();
 }
 
 void StdMainLoop::Sleep(Milliseconds duration) {
@@ -40,10 +25,6 @@ void StdMainLoop::Sleep(Milliseconds duration) {
 
 std::uint32_t StdMainLoop::TickCount() const {
   return static_cast<std::uint32_t>(SteadyMs());
-}
-
-bool StdMainLoop::IsMainThread() const {
-  return std::this_thread::get_id() == main_thread_;
 }
 
 bool StdMainLoop::Post(std::function<void()> fn) {
@@ -85,7 +66,7 @@ void StdMainLoop::Quit() {
 
 void StdMainLoop::Shutdown() {
   quit_ = true;
-  queue_.Shutdown();
+  LoopBase::Shutdown();
 }
 
 }  // namespace platform

@@ -7,25 +7,18 @@
 
 #include <atomic>
 #include <chrono>
-#include <thread>
 
-#include "platform/MainLoop.h"
-#include "platform/SyncQueue.h"
-#include "platform/TimerHost.h"
+#include "platform/LoopBase.h"
 
 namespace platform {
 
-class StdMainLoop final : public MainLoop, private TimerHost {
+class StdMainLoop final : public LoopBase {
  public:
   StdMainLoop();
   ~StdMainLoop() override;
 
-  std::unique_ptr<Timer> CreateTimer(Milliseconds interval) override;
-  bool Synchronize(const std::function<void()>& fn) override;
-  void ServeSynchronize() override;
   void Sleep(Milliseconds duration) override;
   std::uint32_t TickCount() const override;
-  bool IsMainThread() const override;
 
   // Runs `fn` on the main thread later, without waiting. False after shutdown.
   bool Post(std::function<void()> fn);
@@ -38,16 +31,13 @@ class StdMainLoop final : public MainLoop, private TimerHost {
   bool RunUntil(const std::function<bool()>& done, Milliseconds limit);
   void Quit();
 
-  // Releases every worker blocked in Synchronize; later hand-overs fail.
-  void Shutdown();
+  void Shutdown() override;
 
  private:
   std::int64_t NowMs() const override;
   // One round: serve hand-overs, fire due timers; wait for work until `until` otherwise.
   void ServeOnce(std::chrono::steady_clock::time_point until);
 
-  SyncQueue queue_;
-  std::thread::id main_thread_;
   std::atomic<bool> quit_{false};
 };
 

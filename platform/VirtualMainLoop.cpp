@@ -1,29 +1,10 @@
 #include "platform/VirtualMainLoop.h"
 
+#include <algorithm>
+
 namespace platform {
 
-VirtualMainLoop::VirtualMainLoop(std::uint32_t start_tick)
-    : main_thread_(std::this_thread::get_id()), start_tick_(start_tick) {}
-
-VirtualMainLoop::~VirtualMainLoop() {
-  queue_.Shutdown();
-}
-
-std::unique_ptr<Timer> VirtualMainLoop::CreateTimer(Milliseconds interval) {
-  return CreateHostedTimer(interval);
-}
-
-bool VirtualMainLoop::Synchronize(const std::function<void()>& fn) {
-  if (IsMainThread()) {
-    fn();
-    return true;
-  }
-  return queue_.RunAndWait(fn);
-}
-
-void VirtualMainLoop::ServeSynchronize() {
-  queue_.Serve();
-}
+VirtualMainLoop::VirtualMainLoop(std::uint32_t start_tick) : start_tick_(start_tick) {}
 
 void VirtualMainLoop::Sleep(Milliseconds duration) {
   sleeps_.push_back(duration);
@@ -32,10 +13,6 @@ void VirtualMainLoop::Sleep(Milliseconds duration) {
 
 std::uint32_t VirtualMainLoop::TickCount() const {
   return start_tick_ + static_cast<std::uint32_t>(now_.load());
-}
-
-bool VirtualMainLoop::IsMainThread() const {
-  return std::this_thread::get_id() == main_thread_;
 }
 
 void VirtualMainLoop::Advance(Milliseconds duration) {

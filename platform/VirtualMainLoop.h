@@ -8,29 +8,21 @@
 
 #include <atomic>
 #include <chrono>
-#include <thread>
 #include <vector>
 
-#include "platform/MainLoop.h"
-#include "platform/SyncQueue.h"
-#include "platform/TimerHost.h"
+#include "platform/LoopBase.h"
 
 namespace platform {
 
-class VirtualMainLoop final : public MainLoop, private TimerHost {
+class VirtualMainLoop final : public LoopBase {
  public:
   // `start_tick` lets tests place the tick count just below its wrap.
   explicit VirtualMainLoop(std::uint32_t start_tick = 0);
-  ~VirtualMainLoop() override;
 
-  std::unique_ptr<Timer> CreateTimer(Milliseconds interval) override;
-  bool Synchronize(const std::function<void()>& fn) override;
-  void ServeSynchronize() override;
   // Moves the clock forward without serving anything, as a blocked main thread would;
   // the duration is recorded in Sleeps().
   void Sleep(Milliseconds duration) override;
   std::uint32_t TickCount() const override;
-  bool IsMainThread() const override;
 
   // Moves the clock forward by `duration`, firing every timer at its due time in order and
   // serving hand-overs before each tick and at the end.
@@ -46,13 +38,9 @@ class VirtualMainLoop final : public MainLoop, private TimerHost {
   Milliseconds Now() const { return Milliseconds(now_.load()); }
   const std::vector<Milliseconds>& Sleeps() const { return sleeps_; }
 
-  void Shutdown() { queue_.Shutdown(); }
-
  private:
   std::int64_t NowMs() const override { return now_.load(); }
 
-  SyncQueue queue_;
-  std::thread::id main_thread_;
   std::uint32_t start_tick_;
   std::atomic<std::int64_t> now_{0};
   std::vector<Milliseconds> sleeps_;
