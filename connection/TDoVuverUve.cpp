@@ -48,9 +48,8 @@ constexpr const char* kMessage = "Meldung   -";
 // "dd.mm.yy hh:mm:ss.zzz"
 std::string TimeStamp(const platform::LocalDateTime& t) {
   char text[32];
-  std::snprintf(text, sizeof text, "%02d.%02d.%02d %02d:%02d:%02d.%03d", t.day % 100,
-                t.month % 100, t.year % 100, t.hour % 100, t.minute % 100, t.second % 100,
-                t.millisecond % 1000);
+  std::snprintf(text, sizeof text, "%02d.%02d.%02d %02d:%02d:%02d.%03d", t.day % 100, t.month % 100,
+                t.year % 100, t.hour % 100, t.minute % 100, t.second % 100, t.millisecond % 1000);
   return text;
 }
 
@@ -81,8 +80,7 @@ void Raise(const TNotifyEvent& event, TObject* sender) {
 // ---------------------------------------------------------------------------------------
 // TDoVuverUve
 
-TDoVuverUve::TDoVuverUve(TObject* AOwner, platform::MainLoop& loop)
-    : fLoop(loop), fOwner(AOwner) {
+TDoVuverUve::TDoVuverUve(TObject* AOwner, platform::MainLoop& loop) : fLoop(loop), fOwner(AOwner) {
   RxDCharTimer = fLoop.CreateTimer(platform::Milliseconds(fRxDCharTime));
   RxDCharTimer->OnTimer = [this] { RxDCharResetTimerOnTimer(); };
   RxDCharTimer->Start();
@@ -243,14 +241,16 @@ ByteString TDoVuverUve::ReadNextCluster(std::uint32_t& ClusterSize) {
 // ---------------------------------------------------------------------------------------
 // Handlers of the serial component's events
 
-void TDoVuverUve::DaVevureRezComEvent(TObject* Sender) { Raise(OnComComEvent, Sender); }
+void TDoVuverUve::DaVevureRezComEvent(TObject* Sender) {
+  Raise(OnComComEvent, Sender);
+}
 
 void TDoVuverUve::DaVevureRezComStat(TObject* Sender) {
   if (fDaVevureRez) {
     std::string text;
     const TComStateFlags flags = fDaVevureRez->ComStateFlags();
     for (const HoldText& hold : kHoldTexts)
-      if (flags.Has(hold.flag)) (text += hold.text) += '\r';
+      if (flags.Contains(hold.flag)) (text += hold.text) += '\r';
     if (!text.empty()) DaVevureRezProcessError(this, 0x2031, 0, text, 0);
   }
   Raise(OnComComStat, Sender);
@@ -271,9 +271,8 @@ void TDoVuverUve::DaVevureRezWriteDone(TObject* Sender) {
   Raise(OnComWriteDone, Sender);
 }
 
-void TDoVuverUve::DaVevureRezProcessError(TObject* Sender, std::uint32_t Place,
-                                          std::uint32_t Code, const ByteString& Msg,
-                                          std::uint8_t Noise) {
+void TDoVuverUve::DaVevureRezProcessError(TObject* Sender, std::uint32_t Place, std::uint32_t Code,
+                                          const ByteString& Msg, std::uint8_t Noise) {
   ProtokollMeldung(kHeaderSerial, Place, Code, Msg, Noise);
   Raise(OnComProcessError, Sender);
 }
@@ -314,7 +313,9 @@ void TDoVuverUve::DaVevureRezTxQueueEmptyEvent(TObject* Sender) {
   Raise(OnComTxQueueEmptyEvent, Sender);
 }
 
-void TDoVuverUve::DaVevureRezBreakEvent(TObject* Sender) { Raise(OnComBreakEvent, Sender); }
+void TDoVuverUve::DaVevureRezBreakEvent(TObject* Sender) {
+  Raise(OnComBreakEvent, Sender);
+}
 
 void TDoVuverUve::DaVevureRezRLSDEvent(TObject* Sender) {
   if (fDaVevureRez && fDaVevureRez->RLSDState())
@@ -324,15 +325,21 @@ void TDoVuverUve::DaVevureRezRLSDEvent(TObject* Sender) {
   Raise(OnComRLSDEvent, Sender);
 }
 
-void TDoVuverUve::DaVevureRezCTSEvent(TObject* Sender) { Raise(OnComCTSEvent, Sender); }
+void TDoVuverUve::DaVevureRezCTSEvent(TObject* Sender) {
+  Raise(OnComCTSEvent, Sender);
+}
 
-void TDoVuverUve::DaVevureRezDSREvent(TObject* Sender) { Raise(OnComDSREvent, Sender); }
+void TDoVuverUve::DaVevureRezDSREvent(TObject* Sender) {
+  Raise(OnComDSREvent, Sender);
+}
 
 void TDoVuverUve::DaVevureRezLineErrorEvent(TObject* Sender) {
   Raise(OnComLineErrorEvent, Sender);
 }
 
-void TDoVuverUve::DaVevureRezRingEvent(TObject* Sender) { Raise(OnComRingEvent, Sender); }
+void TDoVuverUve::DaVevureRezRingEvent(TObject* Sender) {
+  Raise(OnComRingEvent, Sender);
+}
 
 void TDoVuverUve::DaVevureRezRxEventCharEvent(TObject* Sender) {
   Raise(OnComRxEventCharEvent, Sender);
@@ -356,9 +363,13 @@ void TDoVuverUve::DisconnectEvent(TObject* Sender) {
   Raise(OnDisconnectEvent, Sender);
 }
 
-void TDoVuverUve::DataSendEvent(TObject* Sender) { Raise(OnDataSendEvent, Sender); }
+void TDoVuverUve::DataSendEvent(TObject* Sender) {
+  Raise(OnDataSendEvent, Sender);
+}
 
-void TDoVuverUve::DataRecieveEvent(TObject* Sender) { Raise(OnDataRecieveEvent, Sender); }
+void TDoVuverUve::DataRecieveEvent(TObject* Sender) {
+  Raise(OnDataRecieveEvent, Sender);
+}
 
 void TDoVuverUve::ErrorTransmitEvent(TObject* Sender, std::uint32_t Place, std::uint32_t Code,
                                      const ByteString& Msg, std::uint8_t Noise) {
@@ -366,8 +377,7 @@ void TDoVuverUve::ErrorTransmitEvent(TObject* Sender, std::uint32_t Place, std::
 }
 
 void TDoVuverUve::ProtokollMeldung(const ByteString& Header, std::uint32_t Place,
-                                   std::uint32_t Code, const ByteString& Msg,
-                                   std::uint8_t Noise) {
+                                   std::uint32_t Code, const ByteString& Msg, std::uint8_t Noise) {
   ByteString header = Header;
   if (header.empty()) {
     header = fAnschlussTyp == TAnschlussTyp::astDirekt  ? kHeaderDirect

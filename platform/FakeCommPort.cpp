@@ -101,7 +101,7 @@ void FakeCommPort::CompleteRead(std::uint32_t result) {
     input_.erase(0, n);
     read_count_ = static_cast<std::uint32_t>(n);
   }
-  cv_.notify_all();
+  Wake();
 }
 
 void FakeCommPort::SetWritesPending(bool pending) {
@@ -113,14 +113,14 @@ void FakeCommPort::SetWriteProgress(std::uint32_t result, std::uint32_t transfer
   std::lock_guard lock(mutex_);
   write_result_ = result;
   write_transferred_ = transferred;
-  cv_.notify_all();
+  Wake();
 }
 
 void FakeCommPort::Release(std::uint32_t result) {
   std::lock_guard lock(mutex_);
   release_ = true;
   release_result_ = result;
-  cv_.notify_all();
+  Wake();
 }
 
 // --- Observation -----------------------------------------------------------------------
@@ -214,6 +214,13 @@ std::uint32_t FakeCommPort::Enter(const std::string& call, const std::string& ar
   return 0;
 }
 
+void FakeCommPort::Wake() {
+  // The parked worker counts as running from this moment, not from when its thread gets
+  // the lock back; otherwise a test could see it "parked" before it has looked.
+  parked_ = false;
+  cv_.notify_all();
+}
+
 void FakeCommPort::Record(std::uint32_t events) {
   history_ |= events & mask_;
   if (status_waiting_ && history_ != 0) {
@@ -222,7 +229,7 @@ void FakeCommPort::Record(std::uint32_t events) {
     status_result_ = history_;
     history_ = 0;
   }
-  cv_.notify_all();
+  Wake();
 }
 
 bool FakeCommPort::Signalled(CommSlot slot) const {
@@ -282,7 +289,7 @@ std::uint32_t FakeCommPort::SetCommMask(std::uint32_t mask) {
     status_done_ = true;
     status_result_ = 0;
   }
-  cv_.notify_all();
+  Wake();
   return 0;
 }
 
@@ -455,7 +462,7 @@ std::uint32_t FakeCommPort::PurgeComm(std::uint32_t flags) {
     read_count_ = 0;
   }
   if (flags & PURGE_RXCLEAR) input_.clear();
-  cv_.notify_all();
+  Wake();
   return 0;
 }
 
@@ -463,7 +470,7 @@ std::uint32_t FakeCommPort::CloseHandle() {
   std::lock_guard lock(mutex_);
   if (const std::uint32_t error = Enter("CloseHandle")) {
     closed_ = true;  // a failed close still loses the handle
-    cv_.notify_all();
+    Wake();
     return error;
   }
   closed_ = true;
@@ -473,7 +480,7 @@ std::uint32_t FakeCommPort::CloseHandle() {
     status_result_ = 0;
   }
   if (write_outstanding_) write_result_ = kErrorOperationAborted;
-  cv_.notify_all();
+  Wake();
   return 0;
 }
 
