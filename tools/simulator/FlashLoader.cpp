@@ -12,7 +12,7 @@ const Bytes kLeaveCommand("\xF0\x0A\x00", 3);
 
 std::string AddressText(std::uint32_t address) {
   char text[16];
-  std::snprintf(text, sizeof text, "0x%05X", static_cast<unsigned>(address));
+  std::snprintf(text, sizeof text, "0x%06X", static_cast<unsigned>(address));
   return text;
 }
 

@@ -86,11 +86,4 @@ bool Line::NextInput(Micros limit, unsigned char& byte, Micros& at) {
   return true;
 }
 
-Micros Line::NextDeadline() const {
-  Micros next = kNever;
-  if (!outQueue_.empty()) next = outQueue_.front().due;
-  if (!inQueue_.empty()) next = std::min(next, inQueue_.front().due);
-  return next;
-}
-
 }  // namespace sim

@@ -67,7 +67,8 @@ class Line {
   bool NextInput(Micros limit, unsigned char& byte, Micros& at);
 
   // The earliest time a queued byte becomes due, kNever when none waits.
-  Micros NextDeadline() const;
+  Micros NextInputDue() const { return inQueue_.empty() ? kNever : inQueue_.front().due; }
+  Micros NextOutputDue() const { return outQueue_.empty() ? kNever : outQueue_.front().due; }
 
   const std::vector<LineFault>& Faults() const { return faults_; }
   std::uint64_t BytesSent() const { return sent_; }

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <type_traits>
 
@@ -39,7 +40,17 @@ std::string AnswerJson(const std::optional<std::uint8_t>& answer) {
   return answer ? std::to_string(*answer) : "null";
 }
 
-std::string MsJson(Micros t) { return std::to_string(static_cast<double>(t.count()) / 1000.0); }
+std::string MsJson(Micros t) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", static_cast<double>(t.count()) / 1000.0);
+  return text;
+}
+
+std::string RateJson(double rate) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.17g", rate);
+  return text;
+}
 
 }  // namespace
 
@@ -255,9 +266,12 @@ ParseResult ParseOptions(const std::vector<std::string>& args, Options& options,
 
 std::vector<std::pair<std::string, std::string>> Options::Settings() const {
   const SimConfig& c = config;
+  char version[16];
+  std::snprintf(version, sizeof version, "%u.%02u", unsigned{c.device.major},
+                unsigned{c.device.minor});
   return {
       {"revision", std::to_string(c.device.revision)},
-      {"version", JsonString(std::to_string(c.device.major) + "." + std::to_string(c.device.minor))},
+      {"version", JsonString(version)},
       {"short_id", c.device.shortId ? "true" : "false"},
       {"final_answer", AnswerJson(c.device.finishAnswer)},
       {"leave_answer", AnswerJson(c.device.leaveAnswer)},
@@ -267,8 +281,8 @@ std::vector<std::pair<std::string, std::string>> Options::Settings() const {
       {"ack_delay_ms", MsJson(c.link.ackDelay)},
       {"attempts", std::to_string(c.link.attempts)},
       {"nak_first", std::to_string(c.link.nakFirst)},
-      {"drop_rate", std::to_string(c.line.dropRate)},
-      {"corrupt_rate", std::to_string(c.line.corruptRate)},
+      {"drop_rate", RateJson(c.line.dropRate)},
+      {"corrupt_rate", RateJson(c.line.corruptRate)},
       {"seed", std::to_string(c.line.seed)},
       {"ignore_stx", std::to_string(c.link.ignoreStx)},
       {"mute", c.mute ? "true" : "false"},

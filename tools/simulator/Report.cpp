@@ -18,7 +18,7 @@ std::string Hex(const Bytes& data) { return JsonString(HexBytes(data)); }
 
 std::string Address(std::uint32_t address) {
   char text[16];
-  std::snprintf(text, sizeof text, "\"0x%05X\"", static_cast<unsigned>(address));
+  std::snprintf(text, sizeof text, "\"0x%06X\"", static_cast<unsigned>(address));
   return text;
 }
 

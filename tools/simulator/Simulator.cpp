@@ -61,8 +61,10 @@ Bytes Simulator::TakeOutput() {
 }
 
 Micros Simulator::NextDeadline() const {
-  if (hangupAt_ != kNever) return hangupAt_;  // the acknowledgement is the last byte out
-  return std::min({line_.NextDeadline(), link_.NextDeadline(), loader_.NextDeadline()});
+  // Before a hang-up only the output up to the last acknowledgement still matters.
+  if (hangupAt_ != kNever) return line_.NextOutputDue();
+  return std::min({line_.NextInputDue(), line_.NextOutputDue(), link_.NextDeadline(),
+                   loader_.NextDeadline()});
 }
 
 bool Simulator::HangupDue(Micros now) const {
