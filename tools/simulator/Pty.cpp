@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -36,6 +37,11 @@ bool Pty::Open(std::string& error) {
   if (tcsetattr(slave_, TCSANOW, &tio) != 0)
     return fail("cannot set the pseudo-terminal to raw mode");
   return true;
+}
+
+int Pty::Unread() const {
+  int n = 0;
+  return slave_ >= 0 && ioctl(slave_, FIONREAD, &n) == 0 ? n : 0;
 }
 
 void Pty::Close() {

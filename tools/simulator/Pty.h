@@ -19,6 +19,8 @@ class Pty {
   void Close();
 
   int Master() const { return master_; }
+  // Bytes written to the master that the flasher has not read yet.
+  int Unread() const;
   const std::string& Path() const { return path_; }
 
  private:

@@ -29,6 +29,11 @@ using namespace sim;
 
 namespace {
 
+using namespace std::chrono_literals;
+
+constexpr Micros kHangupDrainLimit = 1s;
+constexpr Micros kHangupDrainPoll = 5ms;  // the pseudo-terminal cannot signal "all read"
+
 int signalPipe[2] = {-1, -1};
 
 void OnSignal(int signal) {
@@ -138,6 +143,7 @@ Outcome Run(const Options& options, Pty& pty, Simulator& sim, OpenWatch& watch) 
   };
   Bytes pending;  // due output the pseudo-terminal did not take yet
   Micros lingerEnd = kNever;
+  Micros hangupEnd = kNever;
 
   for (;;) {
     const Micros t = now();
@@ -149,18 +155,26 @@ Outcome Run(const Options& options, Pty& pty, Simulator& sim, OpenWatch& watch) 
       pending.erase(0, static_cast<std::size_t>(n));
     }
 
+    Micros wake = sim.NextDeadline();
     if (sim.HangupDue(t) && pending.empty()) {
-      pty.Close();
-      return {"hangup", kExitOk};
+      // Closing drops what the flasher has not read yet; the last acknowledgement was on
+      // the wire before the line went dead, so let it be read first (within bounds).
+      if (hangupEnd == kNever) hangupEnd = t + kHangupDrainLimit;
+      if (pty.Unread() == 0 || t >= hangupEnd) {
+        pty.Close();
+        return {"hangup", kExitOk};
+      }
+      wake = std::min(t + kHangupDrainPoll, hangupEnd);
     }
     if (options.once && sim.DialogueComplete() && sim.Quiet() && pending.empty()) {
       // Leave the line up until the flasher has closed it, so it never sees a hang-up.
       if (lingerEnd == kNever) lingerEnd = t + options.linger;
       if ((watch.Working() && watch.OpenNow() == 0) || t >= lingerEnd) return {"once", kExitOk};
+    } else {
+      lingerEnd = kNever;  // the flasher started another dialogue
     }
     if (options.timeLimit && t >= *options.timeLimit) return {"time-limit", kExitTimeLimit};
 
-    Micros wake = sim.NextDeadline();
     if (lingerEnd != kNever) wake = std::min(wake, lingerEnd);
     if (options.timeLimit) wake = std::min(wake, *options.timeLimit);
     timespec timeout{};
