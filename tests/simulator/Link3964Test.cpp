@@ -147,7 +147,8 @@ TEST_F(LinkTest, OverlongTelegramIsRefusedWithoutGrowingWithoutBound) {
   config.maxTelegram = 8;
   Link3964 small(config, rec);
   small.Receive(STX, 0ms);
-  for (const char c : Link3964::Frame(Bytes(100, 'x'))) small.Receive(static_cast<unsigned char>(c), 1ms);
+  for (const char c : Link3964::Frame(Bytes(100, 'x')))
+    small.Receive(static_cast<unsigned char>(c), 1ms);
   EXPECT_EQ(rec.Take(), B({DLE, NAK}));
   ASSERT_EQ(rec.received.size(), 1u);
   EXPECT_EQ(rec.received[0].status, RxStatus::kTooLong);

@@ -244,11 +244,11 @@ TEST(SimulatorProgram, FlashesOverItsRegisteredPortAndWritesReportAndImage) {
   EXPECT_EQ(flash.substr(64, 64), Bytes(64, 0x41));
   EXPECT_EQ(flash.substr(128, 131072 - 192), Bytes(131072 - 192, '\xFF'));
   EXPECT_EQ(flash.substr(131072 - 64), Bytes(64, 0x42));
-  ExpectInReport(ReadFile(scratch / "report.json"),
-                 {"\"end\": \"once\"", "\"host_opens\": 2", "\"dialogue_complete\": true",
-                  "\"ending\": \"finish\"", "\"blocks_received\": 3", "\"duplicates\": 0",
-                  "\"naks_sent\": 0", "\"address\": \"0x0FFFC0\"", "\"revision\": 1",
-                  "\"version\": \"13.29\""});
+  ExpectInReport(
+      ReadFile(scratch / "report.json"),
+      {"\"end\": \"once\"", "\"host_opens\": 2", "\"dialogue_complete\": true",
+       "\"ending\": \"finish\"", "\"blocks_received\": 3", "\"duplicates\": 0", "\"naks_sent\": 0",
+       "\"address\": \"0x0FFFC0\"", "\"revision\": 1", "\"version\": \"13.29\""});
 }
 
 TEST(SimulatorProgram, RefusesBadTelegramsAndGivesWayInAConflict) {
@@ -278,10 +278,10 @@ TEST(SimulatorProgram, RefusesBadTelegramsAndGivesWayInAConflict) {
 
   sim.Signal(SIGTERM);
   EXPECT_EQ(sim.Wait(), 0);
-  ExpectInReport(ReadFile(scratch / "report.json"),
-                 {"\"end\": \"signal\"", "\"conflicts\": 1", "\"naks_sent\": 1",
-                  "\"status\": \"bcc-error\"", "\"host_repetitions\": 1",
-                  "\"blocks_received\": 1"});
+  ExpectInReport(
+      ReadFile(scratch / "report.json"),
+      {"\"end\": \"signal\"", "\"conflicts\": 1", "\"naks_sent\": 1", "\"status\": \"bcc-error\"",
+       "\"host_repetitions\": 1", "\"blocks_received\": 1"});
 }
 
 TEST(SimulatorProgram, FaultOptionsShowOnTheLine) {
@@ -361,8 +361,8 @@ TEST(SimulatorProgram, PacedAt9600BaudAFlashTakesItsWireTime) {
 
   // Bytes on the line: each telegram is STX, DLE, frame, DLE.
   std::size_t bytes = 0;
-  for (const Bytes& t : {FlashLoader::EntryCommand(), B({0, 2, 0, 3, 0}), kFinish,
-                         B({0, 2, 0xF0, 0x0A, 1})}) {
+  for (const Bytes& t :
+       {FlashLoader::EntryCommand(), B({0, 2, 0, 3, 0}), kFinish, B({0, 2, 0xF0, 0x0A, 1})}) {
     bytes += 3 + Link3964::Frame(t).size();
   }
   bytes += 6 * (3 + Link3964::Frame(Block(0xE0000, 0x20)).size());
@@ -405,8 +405,8 @@ TEST(SimulatorProgram, CommandLineAndExitCodes) {
   }
   {
     Scratch scratch;
-    SimProcess limited({"--no-register", "--time-limit", "0.2", "--report",
-                        scratch / "report.json"});
+    SimProcess limited(
+        {"--no-register", "--time-limit", "0.2", "--report", scratch / "report.json"});
     EXPECT_NE(limited.Line(), "");
     EXPECT_EQ(limited.Wait(), 3);
     ExpectInReport(ReadFile(scratch / "report.json"), {"\"end\": \"time-limit\""});

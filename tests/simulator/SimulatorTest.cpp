@@ -190,11 +190,11 @@ TEST(SimulatedDevice, RejectsWhatIsNoBlockAndMarksDuplicates) {
   host.SendTelegram(Block(0xE0000, 0x01));  // before the entry command
   host.SendTelegram(FlashLoader::EntryCommand());
   host.ExpectTelegram(B({0x00, 0x02, 0x00, 0x03, 0x00}));
-  host.SendTelegram(Block(0xE0041, 0x02));                  // not on a block boundary
-  host.SendTelegram(Block(0xDFFC0, 0x03));                  // below the flash
-  host.SendTelegram(Block(0x100000 & 0xFFFFFF, 0x04));      // above it (0x10 0x00 0x00)
-  host.SendTelegram(Block(0xE0080, 0x05).substr(0, 66));    // one byte short
-  host.SendTelegram(B({0x41, 0x42}));                       // nothing known
+  host.SendTelegram(Block(0xE0041, 0x02));                // not on a block boundary
+  host.SendTelegram(Block(0xDFFC0, 0x03));                // below the flash
+  host.SendTelegram(Block(0x100000 & 0xFFFFFF, 0x04));    // above it (0x10 0x00 0x00)
+  host.SendTelegram(Block(0xE0080, 0x05).substr(0, 66));  // one byte short
+  host.SendTelegram(B({0x41, 0x42}));                     // nothing known
   host.SendTelegram(Block(0xE0040, 0x06));
   host.SendTelegram(Block(0xE0040, 0x06));  // repeated unchanged
   host.SendTelegram(Block(0xE0040, 0x07));  // repeated with other data
@@ -227,8 +227,8 @@ TEST(SimulatedDevice, HowTheStreamIsCutIntoReadsMakesNoDifference) {
   // The host's whole side of a dialogue, answers included, as one byte stream.
   const Bytes script = B({STX}) + Link3964::Frame(FlashLoader::EntryCommand()) + B({DLE, DLE}) +
                        B({STX}) + Link3964::Frame(Block(0xE0000, 0x10)) + B({STX}) +
-                       Link3964::Frame(Block(0xE0040, 0x02)) + B({STX}) +
-                       Link3964::Frame(kFinish) + B({DLE, DLE});
+                       Link3964::Frame(Block(0xE0040, 0x02)) + B({STX}) + Link3964::Frame(kFinish) +
+                       B({DLE, DLE});
   auto run = [&](const std::vector<std::size_t>& cuts) {
     Host host(SimConfig{});
     std::size_t pos = 0;
@@ -394,8 +394,8 @@ TEST(SimulatedDevice, ConflictsAndRepetitionsAreCountedInTheReport) {
         "\"naks_received\": 1", "\"host_repetitions\": 1", "\"device_repetitions\": 1",
         "\"blocks_received\": 1", "\"duplicates\": 0", "\"in_flash_mode\": true",
         "\"status\": \"nak-injected\", \"repetition\": false",
-"\"status\": \"delivered\", \"attempt\": 2",
-        "{\"address\": \"0x0E0000\"", "\"timeouts\": {\"char\": 0, \"grant\": 0, \"ack\": 0}"}) {
+        "\"status\": \"delivered\", \"attempt\": 2", "{\"address\": \"0x0E0000\"",
+        "\"timeouts\": {\"char\": 0, \"grant\": 0, \"ack\": 0}"}) {
     EXPECT_NE(json.find(expected), std::string::npos) << expected << "\n" << json;
   }
 }
@@ -419,13 +419,49 @@ TEST(SimulatedDevice, ReportSummarisesTurnaroundsByNearestRank) {
 TEST(SimulatorOptions, ParsesEveryOptionAndRefusesBadValues) {
   Options o;
   std::string error;
-  ASSERT_EQ(ParseOptions({"--revision", "1", "--version=13.29", "--short-id", "--final-answer",
-                          "0xF0", "--leave-answer", "none", "--answer-delay", "12.5", "--baud",
-                          "9600", "--char-delay", "100", "--ack-delay", "500", "--attempts", "3",
-                          "--nak-first", "2", "--drop-rate", "0.01", "--corrupt-rate", "0.02",
-                          "--seed", "0x10", "--ignore-stx", "1", "--mute", "--hangup-after", "5",
-                          "--once", "--linger", "100", "--time-limit", "2.5", "--name", "X",
-                          "--no-register", "--report", "r.json", "--flash-out", "f.bin",
+  ASSERT_EQ(ParseOptions({"--revision",
+                          "1",
+                          "--version=13.29",
+                          "--short-id",
+                          "--final-answer",
+                          "0xF0",
+                          "--leave-answer",
+                          "none",
+                          "--answer-delay",
+                          "12.5",
+                          "--baud",
+                          "9600",
+                          "--char-delay",
+                          "100",
+                          "--ack-delay",
+                          "500",
+                          "--attempts",
+                          "3",
+                          "--nak-first",
+                          "2",
+                          "--drop-rate",
+                          "0.01",
+                          "--corrupt-rate",
+                          "0.02",
+                          "--seed",
+                          "0x10",
+                          "--ignore-stx",
+                          "1",
+                          "--mute",
+                          "--hangup-after",
+                          "5",
+                          "--once",
+                          "--linger",
+                          "100",
+                          "--time-limit",
+                          "2.5",
+                          "--name",
+                          "X",
+                          "--no-register",
+                          "--report",
+                          "r.json",
+                          "--flash-out",
+                          "f.bin",
                           "--verbose"},
                          o, error),
             ParseResult::kRun)

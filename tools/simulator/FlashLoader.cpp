@@ -25,8 +25,7 @@ std::uint32_t BlockAddress(const Bytes& block) {
 
 }  // namespace
 
-FlashLoader::FlashLoader(const DeviceConfig& config)
-    : config_(config), flash_(kFlashSize, 0xFF) {}
+FlashLoader::FlashLoader(const DeviceConfig& config) : config_(config), flash_(kFlashSize, 0xFF) {}
 
 const Bytes& FlashLoader::EntryCommand() {
   static const Bytes kEntry = Bytes("\x00\x02\xF0\x00", 4) + "Riduvedari";
@@ -100,10 +99,9 @@ void FlashLoader::Store(const Bytes& data, Micros now) {
   const std::size_t offset = address - kFlashBase;
   const bool duplicate = written_.contains(address);
   const bool changed =
-      duplicate && !std::equal(data.begin() + 3, data.end(), flash_.begin() + offset,
-                               [](char a, std::uint8_t b) {
-                                 return static_cast<unsigned char>(a) == b;
-                               });
+      duplicate &&
+      !std::equal(data.begin() + 3, data.end(), flash_.begin() + offset,
+                  [](char a, std::uint8_t b) { return static_cast<unsigned char>(a) == b; });
   std::transform(data.begin() + 3, data.end(), flash_.begin() + offset,
                  [](char c) { return static_cast<std::uint8_t>(c); });
   written_.insert(address);
@@ -150,8 +148,8 @@ Micros FlashLoader::NextDeadline() const {
 }
 
 std::size_t FlashLoader::Duplicates() const {
-  return static_cast<std::size_t>(
-      std::count_if(blocks_.begin(), blocks_.end(), [](const BlockRecord& b) { return b.duplicate; }));
+  return static_cast<std::size_t>(std::count_if(blocks_.begin(), blocks_.end(),
+                                                [](const BlockRecord& b) { return b.duplicate; }));
 }
 
 }  // namespace sim

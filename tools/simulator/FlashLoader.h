@@ -88,7 +88,7 @@ class FlashLoader {
   std::vector<std::uint8_t> flash_;
   std::vector<BlockRecord> blocks_;
   std::vector<RejectedTelegram> rejected_;
-  std::set<std::uint32_t> written_;  // addresses written in the current dialogue
+  std::set<std::uint32_t> written_;                // addresses written in the current dialogue
   std::vector<std::pair<Micros, Bytes>> pending_;  // answers and when they become due
   std::optional<Bytes> finalAnswer_;  // the final answer whose outcome ends the dialogue
   bool flashMode_ = false;

@@ -19,17 +19,17 @@
 namespace sim {
 
 struct LineConfig {
-  unsigned baud = 0;  // 0: no pacing
+  unsigned baud = 0;       // 0: no pacing
   double dropRate = 0;     // share of sent bytes that are lost
   double corruptRate = 0;  // share of sent bytes that arrive changed
   std::uint64_t seed = 1;
 };
 
 struct LineFault {
-  Micros at;               // when the byte went out
-  std::uint64_t index;     // position in everything sent, from 0
+  Micros at;            // when the byte went out
+  std::uint64_t index;  // position in everything sent, from 0
   unsigned char original;
-  int replacement;         // the byte the peer gets, or -1 when it was lost
+  int replacement;  // the byte the peer gets, or -1 when it was lost
 };
 
 // Times of the bytes of one direction: a byte takes its wire time after the one before it,
@@ -63,6 +63,8 @@ class Line {
 
   // Receiving: bytes read from the port at `now`.
   void Arrive(const Bytes& bytes, Micros now);
+  // Received bytes that have not arrived yet.
+  std::size_t InputBacklog() const { return inQueue_.size(); }
   // Takes the oldest received byte if it has arrived by `limit`.
   bool NextInput(Micros limit, unsigned char& byte, Micros& at);
 

@@ -6,35 +6,54 @@ namespace sim {
 
 namespace {
 
-Micros NotNegative(Micros d) { return std::max(d, Micros{0}); }
+Micros NotNegative(Micros d) {
+  return std::max(d, Micros{0});
+}
 
 }  // namespace
 
 const char* RxStatusName(RxStatus status) {
   switch (status) {
-    case RxStatus::kOk: return "ok";
-    case RxStatus::kNakInjected: return "nak-injected";
-    case RxStatus::kBccError: return "bcc-error";
-    case RxStatus::kFormatError: return "format-error";
-    case RxStatus::kTooLong: return "too-long";
-    case RxStatus::kCharTimeout: return "char-timeout";
+    case RxStatus::kOk:
+      return "ok";
+    case RxStatus::kNakInjected:
+      return "nak-injected";
+    case RxStatus::kBccError:
+      return "bcc-error";
+    case RxStatus::kFormatError:
+      return "format-error";
+    case RxStatus::kTooLong:
+      return "too-long";
+    case RxStatus::kCharTimeout:
+      return "char-timeout";
   }
   return "?";
 }
 
 const char* LinkEventName(LinkEvent event) {
   switch (event) {
-    case LinkEvent::kNakSent: return "naks_sent";
-    case LinkEvent::kNakReceived: return "naks_received";
-    case LinkEvent::kWrongAnswer: return "wrong_answers";
-    case LinkEvent::kGrantTimeout: return "grant_timeouts";
-    case LinkEvent::kAckTimeout: return "ack_timeouts";
-    case LinkEvent::kCharTimeout: return "char_timeouts";
-    case LinkEvent::kConflict: return "conflicts";
-    case LinkEvent::kRepetition: return "device_repetitions";
-    case LinkEvent::kGivenUp: return "telegrams_given_up";
-    case LinkEvent::kStxIgnored: return "stx_ignored";
-    case LinkEvent::kStrayByte: return "stray_bytes";
+    case LinkEvent::kNakSent:
+      return "naks_sent";
+    case LinkEvent::kNakReceived:
+      return "naks_received";
+    case LinkEvent::kWrongAnswer:
+      return "wrong_answers";
+    case LinkEvent::kGrantTimeout:
+      return "grant_timeouts";
+    case LinkEvent::kAckTimeout:
+      return "ack_timeouts";
+    case LinkEvent::kCharTimeout:
+      return "char_timeouts";
+    case LinkEvent::kConflict:
+      return "conflicts";
+    case LinkEvent::kRepetition:
+      return "device_repetitions";
+    case LinkEvent::kGivenUp:
+      return "telegrams_given_up";
+    case LinkEvent::kStxIgnored:
+      return "stx_ignored";
+    case LinkEvent::kStrayByte:
+      return "stray_bytes";
   }
   return "?";
 }
@@ -64,7 +83,9 @@ Micros Link3964::Put(unsigned char byte, Micros now) {
   return listener_.Transmit(Bytes(1, static_cast<char>(byte)), now);
 }
 
-Micros Link3964::StartOf(Micros arrival) const { return arrival - config_.byteTime; }
+Micros Link3964::StartOf(Micros arrival) const {
+  return arrival - config_.byteTime;
+}
 
 void Link3964::Send(const Bytes& telegram, Micros now) {
   queue_.push_back(telegram);
@@ -92,16 +113,23 @@ void Link3964::Receive(unsigned char byte, Micros at) {
         listener_.Event(LinkEvent::kStxIgnored, at);
         return;
       }
-      if (lastWasAck_) listener_.Measured(Measure::kHostPause, NotNegative(StartOf(at) - lastSentEnd_));
+      if (lastWasAck_)
+        listener_.Measured(Measure::kHostPause, NotNegative(StartOf(at) - lastSentEnd_));
       {
         const Micros dleEnd = Put(ctl::kDLE, at);
         listener_.Measured(Measure::kDeviceAnswer, NotNegative(dleEnd - config_.byteTime - at));
         StartReception(dleEnd, false);
       }
       return;
-    case State::kReceiving: ReceiveData(byte, at); return;
-    case State::kAwaitGrant: AnswerGrant(byte, at); return;
-    case State::kAwaitAck: AnswerAck(byte, at); return;
+    case State::kReceiving:
+      ReceiveData(byte, at);
+      return;
+    case State::kAwaitGrant:
+      AnswerGrant(byte, at);
+      return;
+    case State::kAwaitAck:
+      AnswerAck(byte, at);
+      return;
   }
 }
 
@@ -122,7 +150,8 @@ void Link3964::StartReception(Micros dleEnd, bool afterConflict) {
 void Link3964::ReceiveData(unsigned char byte, Micros at) {
   if (rxCount_ == 0) {
     rxStart_ = StartOf(at);
-    if (!rxConflict_) listener_.Measured(Measure::kHostAnswer, NotNegative(rxStart_ - lastSentEnd_));
+    if (!rxConflict_)
+      listener_.Measured(Measure::kHostAnswer, NotNegative(rxStart_ - lastSentEnd_));
   }
   ++rxCount_;
   deadline_ = at + config_.charDelay;
@@ -252,7 +281,9 @@ void Link3964::AttemptFailed(Micros now, Micros pause) {
 void Link3964::Poll(Micros now) {
   if (state_ != State::kIdle && deadline_ <= now) {
     switch (state_) {
-      case State::kReceiving: FinishReception(RxStatus::kCharTimeout, now); break;
+      case State::kReceiving:
+        FinishReception(RxStatus::kCharTimeout, now);
+        break;
       case State::kAwaitGrant:
         listener_.Event(LinkEvent::kGrantTimeout, now);
         AttemptFailed(now, Micros{0});
@@ -261,7 +292,8 @@ void Link3964::Poll(Micros now) {
         listener_.Event(LinkEvent::kAckTimeout, now);
         AttemptFailed(now, Micros{0});
         break;
-      case State::kIdle: break;
+      case State::kIdle:
+        break;
     }
   }
   TryStart(now);

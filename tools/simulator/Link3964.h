@@ -23,10 +23,10 @@ namespace sim {
 using namespace std::chrono_literals;
 
 struct LinkConfig {
-  Micros charDelay = 220ms;  // longest gap allowed between the bytes of a received telegram
-  Micros ackDelay = 2000ms;  // longest wait for the DLE after our STX and after our telegram
-  int attempts = 6;          // transmissions of one telegram before it is given up
-  Micros byteTime = 0us;     // wire time of one byte (0 on an unpaced line)
+  Micros charDelay = 220ms;        // longest gap allowed between the bytes of a received telegram
+  Micros ackDelay = 2000ms;        // longest wait for the DLE after our STX and after our telegram
+  int attempts = 6;                // transmissions of one telegram before it is given up
+  Micros byteTime = 0us;           // wire time of one byte (0 on an unpaced line)
   std::size_t maxTelegram = 4096;  // longest data part accepted; longer ones are refused
   // Faults.
   int nakFirst = 0;   // answer NAK instead of the final DLE to the first N good telegrams
@@ -45,7 +45,7 @@ enum class RxStatus {
 const char* RxStatusName(RxStatus status);
 
 struct RxTelegram {
-  Bytes data;  // un-doubled data (what arrived up to the failure for a broken one)
+  Bytes data;    // un-doubled data (what arrived up to the failure for a broken one)
   Micros start;  // first byte began to arrive
   Micros end;    // the last byte (the BCC) arrived, or the time-out
   RxStatus status;
@@ -54,16 +54,16 @@ struct RxTelegram {
 
 enum class LinkEvent {
   kNakSent,
-  kNakReceived,    // the peer refused our STX or our telegram
-  kWrongAnswer,    // the peer answered our STX or telegram with something else
-  kGrantTimeout,   // no DLE after our STX
-  kAckTimeout,     // no final DLE after our telegram
-  kCharTimeout,    // the peer's telegram stopped
-  kConflict,       // the peer's STX crossed ours; we gave way
-  kRepetition,     // we start another attempt for the same telegram
-  kGivenUp,        // a telegram failed `attempts` times
-  kStxIgnored,     // fault: the peer's STX stayed unanswered
-  kStrayByte,      // a byte other than STX while idle
+  kNakReceived,   // the peer refused our STX or our telegram
+  kWrongAnswer,   // the peer answered our STX or telegram with something else
+  kGrantTimeout,  // no DLE after our STX
+  kAckTimeout,    // no final DLE after our telegram
+  kCharTimeout,   // the peer's telegram stopped
+  kConflict,      // the peer's STX crossed ours; we gave way
+  kRepetition,    // we start another attempt for the same telegram
+  kGivenUp,       // a telegram failed `attempts` times
+  kStxIgnored,    // fault: the peer's STX stayed unanswered
+  kStrayByte,     // a byte other than STX while idle
 };
 inline constexpr std::size_t kLinkEventCount = 11;
 const char* LinkEventName(LinkEvent event);

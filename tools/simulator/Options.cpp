@@ -30,11 +30,12 @@ bool ParseNumber(const std::string& text, double low, double high, double& value
   if (text.empty()) return false;
   char* end = nullptr;
   value = std::strtod(text.c_str(), &end);
-  return end == text.c_str() + text.size() && std::isfinite(value) && value >= low &&
-         value <= high;
+  return end == text.c_str() + text.size() && std::isfinite(value) && value >= low && value <= high;
 }
 
-Micros FromMs(double ms) { return Micros{static_cast<Micros::rep>(std::llround(ms * 1000.0))}; }
+Micros FromMs(double ms) {
+  return Micros{static_cast<Micros::rep>(std::llround(ms * 1000.0))};
+}
 
 std::string AnswerJson(const std::optional<std::uint8_t>& answer) {
   return answer ? std::to_string(*answer) : "null";

@@ -12,8 +12,8 @@ namespace sim {
 
 struct Options {
   SimConfig config;
-  bool once = false;             // exit after one complete flash dialogue
-  Micros linger{15'000'000};     // with once: longest wait for the flasher to close the port
+  bool once = false;                // exit after one complete flash dialogue
+  Micros linger{15'000'000};        // with once: longest wait for the flasher to close the port
   std::optional<Micros> timeLimit;  // give up after this long (exit code 3)
   std::string name = "MirbaZento-Simulator";
   bool registerPort = true;

@@ -19,7 +19,8 @@ bool Pty::Open(std::string& error) {
   };
   master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (master_ < 0) return fail("cannot create a pseudo-terminal");
-  if (grantpt(master_) != 0 || unlockpt(master_) != 0) return fail("cannot unlock the pseudo-terminal");
+  if (grantpt(master_) != 0 || unlockpt(master_) != 0)
+    return fail("cannot unlock the pseudo-terminal");
   char name[128];
   if (ptsname_r(master_, name, sizeof name) != 0) return fail("cannot name the pseudo-terminal");
   path_ = name;

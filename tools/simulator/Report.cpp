@@ -14,7 +14,9 @@ std::string Ms(Micros t) {
   return text;
 }
 
-std::string Hex(const Bytes& data) { return JsonString(HexBytes(data)); }
+std::string Hex(const Bytes& data) {
+  return JsonString(HexBytes(data));
+}
 
 std::string Address(std::uint32_t address) {
   char text[16];
@@ -28,7 +30,9 @@ std::string SummaryJson(const Summary& s) {
          "}";
 }
 
-const char* Bool(bool b) { return b ? "true" : "false"; }
+const char* Bool(bool b) {
+  return b ? "true" : "false";
+}
 
 }  // namespace
 
@@ -149,8 +153,8 @@ std::string ReportJson(const Simulator& sim, const RunInfo& info) {
   field("naks_received", std::to_string(sim.Count(LinkEvent::kNakReceived)));
   field("host_repetitions", std::to_string(sim.HostRepetitions()));
   for (const LinkEvent e :
-       {LinkEvent::kRepetition, LinkEvent::kGivenUp, LinkEvent::kConflict,
-        LinkEvent::kWrongAnswer, LinkEvent::kStxIgnored, LinkEvent::kStrayByte}) {
+       {LinkEvent::kRepetition, LinkEvent::kGivenUp, LinkEvent::kConflict, LinkEvent::kWrongAnswer,
+        LinkEvent::kStxIgnored, LinkEvent::kStrayByte}) {
     field(LinkEventName(e), std::to_string(sim.Count(e)));
   }
   field("timeouts", "{\"char\": " + std::to_string(sim.Count(LinkEvent::kCharTimeout)) +
@@ -162,18 +166,17 @@ std::string ReportJson(const Simulator& sim, const RunInfo& info) {
     faults += faults.size() > 1 ? ",\n    " : "\n    ";
     faults += "{\"t_ms\": " + Ms(f.at) + ", \"index\": " + std::to_string(f.index) +
               ", \"original\": " + Hex(Bytes(1, static_cast<char>(f.original))) + ", \"sent\": " +
-              (f.replacement < 0 ? "null" : Hex(Bytes(1, static_cast<char>(f.replacement)))) +
-              "}";
+              (f.replacement < 0 ? "null" : Hex(Bytes(1, static_cast<char>(f.replacement)))) + "}";
   }
   field("line_faults", faults + (faults.size() > 1 ? "\n  ]" : "]"));
 
-  field("turnaround_ms",
-        "{\"host\": " + SummaryJson(Summarize(sim.Measurements(Measure::kHostAnswer))) +
-            ",\n    \"device\": " +
-            SummaryJson(Summarize(sim.Measurements(Measure::kDeviceAnswer))) +
-            ",\n    \"host_pause\": " +
-            SummaryJson(Summarize(sim.Measurements(Measure::kHostPause))) + "}",
-        true);
+  field(
+      "turnaround_ms",
+      "{\"host\": " + SummaryJson(Summarize(sim.Measurements(Measure::kHostAnswer))) +
+          ",\n    \"device\": " + SummaryJson(Summarize(sim.Measurements(Measure::kDeviceAnswer))) +
+          ",\n    \"host_pause\": " +
+          SummaryJson(Summarize(sim.Measurements(Measure::kHostPause))) + "}",
+      true);
   return j + "}\n";
 }
 

@@ -11,7 +11,7 @@
 namespace sim {
 
 struct RunInfo {
-  std::string end;  // why the simulator stopped: "signal", "once", "hangup", "time-limit"
+  std::string end;    // why the simulator stopped: "signal", "once", "hangup", "time-limit"
   int hostOpens = 0;  // how often the flasher opened the port
   // The settings of the run, each value already a JSON value.
   std::vector<std::pair<std::string, std::string>> settings;

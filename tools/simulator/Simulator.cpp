@@ -17,7 +17,9 @@ Simulator::Simulator(const SimConfig& config)
           *this),
       loader_(config.device) {}
 
-void Simulator::Input(const Bytes& bytes, Micros now) { line_.Arrive(bytes, now); }
+void Simulator::Input(const Bytes& bytes, Micros now) {
+  line_.Arrive(bytes, now);
+}
 
 void Simulator::Touch(Micros at) {
   firstByte_ = std::min(firstByte_, at);
@@ -63,8 +65,8 @@ Bytes Simulator::TakeOutput() {
 Micros Simulator::NextDeadline() const {
   // Before a hang-up only the output up to the last acknowledgement still matters.
   if (hangupAt_ != kNever) return line_.NextOutputDue();
-  return std::min({line_.NextInputDue(), line_.NextOutputDue(), link_.NextDeadline(),
-                   loader_.NextDeadline()});
+  return std::min(
+      {line_.NextInputDue(), line_.NextOutputDue(), link_.NextDeadline(), loader_.NextDeadline()});
 }
 
 bool Simulator::HangupDue(Micros now) const {

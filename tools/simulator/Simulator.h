@@ -22,8 +22,8 @@ struct SimConfig {
   LinkConfig link;
   LineConfig line;
   DeviceConfig device;
-  bool mute = false;     // fault: read everything, answer nothing
-  int hangupAfter = 0;   // fault: hang up once this many blocks were acknowledged (0: never)
+  bool mute = false;    // fault: read everything, answer nothing
+  int hangupAfter = 0;  // fault: hang up once this many blocks were acknowledged (0: never)
 };
 
 struct TelegramRecord {

@@ -33,6 +33,9 @@ using namespace std::chrono_literals;
 
 constexpr Micros kHangupDrainLimit = 1s;
 constexpr Micros kHangupDrainPoll = 5ms;  // the pseudo-terminal cannot signal "all read"
+// On a paced line, reading stops while this many bytes wait to arrive, so a flasher that
+// writes faster than the line is held back by the pseudo-terminal as by a real port.
+constexpr std::size_t kMaxInputBacklog = 4096;
 
 int signalPipe[2] = {-1, -1};
 
@@ -187,7 +190,10 @@ Outcome Run(const Options& options, Pty& pty, Simulator& sim, OpenWatch& watch) 
     }
 
     pollfd fds[3] = {
-        {pty.Master(), static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0},
+        {pty.Master(),
+         static_cast<short>((sim.GetLine().InputBacklog() < kMaxInputBacklog ? POLLIN : 0) |
+                            (pending.empty() ? 0 : POLLOUT)),
+         0},
         {signalPipe[0], POLLIN, 0},
         {watch.Fd(), POLLIN, 0},  // a negative fd is skipped
     };
@@ -222,11 +228,14 @@ int main(int argc, char** argv) {
   Options options;
   std::string error;
   switch (ParseOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
-    case ParseResult::kHelp: std::fputs(UsageText().c_str(), stdout); return kExitOk;
+    case ParseResult::kHelp:
+      std::fputs(UsageText().c_str(), stdout);
+      return kExitOk;
     case ParseResult::kError:
       std::fprintf(stderr, "mirbazento-sim: %s\nTry 'mirbazento-sim --help'.\n", error.c_str());
       return kExitUsage;
-    case ParseResult::kRun: break;
+    case ParseResult::kRun:
+      break;
   }
 
   if (!InstallSignals(error)) {
