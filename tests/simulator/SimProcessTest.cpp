@@ -404,6 +404,11 @@ TEST(SimulatorProgram, CommandLineAndExitCodes) {
     EXPECT_EQ(bad.Wait(), 2);
   }
   {
+    SimProcess unwritable({"--no-register", "--report", "/nonexistent/dir/report.json"});
+    EXPECT_EQ(unwritable.Line(), "") << "refused before it starts";
+    EXPECT_EQ(unwritable.Wait(), 1);
+  }
+  {
     Scratch scratch;
     SimProcess limited(
         {"--no-register", "--time-limit", "0.2", "--report", scratch / "report.json"});

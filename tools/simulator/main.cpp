@@ -80,6 +80,20 @@ bool WriteFileAtomically(const std::string& path, const std::string& data, std::
   return true;
 }
 
+// Finds out at the start, not after a long run, that an output file cannot be written.
+bool CheckWritable(const std::string& path, std::string& error) {
+  if (path.empty()) return true;
+  const std::string temp = path + ".tmp";
+  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    error = "cannot write " + temp + ": " + std::strerror(errno);
+    return false;
+  }
+  close(fd);
+  unlink(temp.c_str());
+  return true;
+}
+
 std::string LogLine(const TelegramRecord& t) {
   char head[64];
   std::snprintf(head, sizeof head, "%10.3f %-6s ", static_cast<double>(t.end.count()) / 1000.0,
@@ -238,7 +252,8 @@ int main(int argc, char** argv) {
       break;
   }
 
-  if (!InstallSignals(error)) {
+  if (!CheckWritable(options.reportPath, error) || !CheckWritable(options.flashPath, error) ||
+      !InstallSignals(error)) {
     std::fprintf(stderr, "mirbazento-sim: %s\n", error.c_str());
     return kExitFailure;
   }
