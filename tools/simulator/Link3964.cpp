@@ -104,22 +104,7 @@ void Link3964::TryStart(Micros now) {
 void Link3964::Receive(unsigned char byte, Micros at) {
   switch (state_) {
     case State::kIdle:
-      if (byte != ctl::kSTX) {
-        listener_.Event(LinkEvent::kStrayByte, at);
-        return;
-      }
-      if (ignoreStx_ > 0) {
-        --ignoreStx_;
-        listener_.Event(LinkEvent::kStxIgnored, at);
-        return;
-      }
-      if (lastWasAck_)
-        listener_.Measured(Measure::kHostPause, NotNegative(StartOf(at) - lastSentEnd_));
-      {
-        const Micros dleEnd = Put(ctl::kDLE, at);
-        listener_.Measured(Measure::kDeviceAnswer, NotNegative(dleEnd - config_.byteTime - at));
-        StartReception(dleEnd, false);
-      }
+      ReceiveIdle(byte, at);
       return;
     case State::kReceiving:
       ReceiveData(byte, at);
@@ -131,6 +116,24 @@ void Link3964::Receive(unsigned char byte, Micros at) {
       AnswerAck(byte, at);
       return;
   }
+}
+
+void Link3964::ReceiveIdle(unsigned char byte, Micros at) {
+  if (byte != ctl::kSTX) {
+    listener_.Event(LinkEvent::kStrayByte, at);
+    return;
+  }
+  if (ignoreStx_ > 0) {
+    --ignoreStx_;
+    listener_.Event(LinkEvent::kStxIgnored, at);
+    return;
+  }
+  if (lastWasAck_) {
+    listener_.Measured(Measure::kHostPause, NotNegative(StartOf(at) - lastSentEnd_));
+  }
+  const Micros dleEnd = Put(ctl::kDLE, at);
+  listener_.Measured(Measure::kDeviceAnswer, NotNegative(dleEnd - config_.byteTime - at));
+  StartReception(dleEnd, false);
 }
 
 void Link3964::StartReception(Micros dleEnd, bool afterConflict) {

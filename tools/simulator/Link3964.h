@@ -108,6 +108,7 @@ class Link3964 {
  private:
   enum class State { kIdle, kReceiving, kAwaitGrant, kAwaitAck };
 
+  void ReceiveIdle(unsigned char byte, Micros at);
   void StartReception(Micros dleEnd, bool afterConflict);
   void ReceiveData(unsigned char byte, Micros at);
   void FinishReception(RxStatus status, Micros at);

@@ -31,7 +31,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr Micros kHangupDrainLimit = 1s;
+constexpr Micros kHangupDrainLimit = 5s;
+constexpr Micros kHangupSettle = 100ms;
 constexpr Micros kHangupDrainPoll = 5ms;  // the pseudo-terminal cannot signal "all read"
 // On a paced line, reading stops while this many bytes wait to arrive, so a flasher that
 // writes faster than the line is held back by the pseudo-terminal as by a real port.
@@ -160,7 +161,8 @@ Outcome Run(const Options& options, Pty& pty, Simulator& sim, OpenWatch& watch) 
   };
   Bytes pending;  // due output the pseudo-terminal did not take yet
   Micros lingerEnd = kNever;
-  Micros hangupEnd = kNever;
+  Micros hangupStart = kNever;
+  bool sawUnread = false;
 
   for (;;) {
     const Micros t = now();
@@ -174,14 +176,19 @@ Outcome Run(const Options& options, Pty& pty, Simulator& sim, OpenWatch& watch) 
 
     Micros wake = sim.NextDeadline();
     if (sim.HangupDue(t) && pending.empty()) {
-      // Closing drops what the flasher has not read yet; the last acknowledgement was on
-      // the wire before the line went dead, so let it be read first (within bounds).
-      if (hangupEnd == kNever) hangupEnd = t + kHangupDrainLimit;
-      if (pty.Unread() == 0 || t >= hangupEnd) {
+      // Closing drops what the flasher has not read yet, but the last acknowledgement was
+      // on the wire before the line went dead: wait until it has been read. The bytes reach
+      // the flasher's side a moment after the write, so "nothing unread" counts only once
+      // they were seen there or after a short settling time.
+      const int unread = pty.Unread();
+      if (hangupStart == kNever) hangupStart = t;
+      sawUnread = sawUnread || unread > 0;
+      const bool read = unread == 0 && (sawUnread || t >= hangupStart + kHangupSettle);
+      if (read || t >= hangupStart + kHangupDrainLimit) {
         pty.Close();
         return {"hangup", kExitOk};
       }
-      wake = std::min(t + kHangupDrainPoll, hangupEnd);
+      wake = t + kHangupDrainPoll;
     }
     if (options.once && sim.DialogueComplete() && sim.Quiet() && pending.empty()) {
       // Leave the line up until the flasher has closed it, so it never sees a hang-up.
