@@ -7,7 +7,6 @@
 // reports their outcome with AnswerDone.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
