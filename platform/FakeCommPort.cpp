@@ -101,7 +101,7 @@ void FakeCommPort::CompleteRead(std::uint32_t result) {
     input_.erase(0, n);
     read_count_ = static_cast<std::uint32_t>(n);
   }
-  cv_.notify_all();
+  Notify();
 }
 
 void FakeCommPort::SetWritesPending(bool pending) {
@@ -113,14 +113,14 @@ void FakeCommPort::SetWriteProgress(std::uint32_t result, std::uint32_t transfer
   std::lock_guard lock(mutex_);
   write_result_ = result;
   write_transferred_ = transferred;
-  cv_.notify_all();
+  Notify();
 }
 
 void FakeCommPort::Release(std::uint32_t result) {
   std::lock_guard lock(mutex_);
   release_ = true;
   release_result_ = result;
-  cv_.notify_all();
+  Notify();
 }
 
 // --- Observation -----------------------------------------------------------------------
@@ -222,6 +222,12 @@ void FakeCommPort::Record(std::uint32_t events) {
     status_result_ = history_;
     history_ = 0;
   }
+  Notify();
+}
+
+// A parked wait is about to look again; it parks anew if nothing concerns it.
+void FakeCommPort::Notify() {
+  parked_ = false;
   cv_.notify_all();
 }
 
@@ -282,7 +288,7 @@ std::uint32_t FakeCommPort::SetCommMask(std::uint32_t mask) {
     status_done_ = true;
     status_result_ = 0;
   }
-  cv_.notify_all();
+  Notify();
   return 0;
 }
 
@@ -393,8 +399,13 @@ std::uint32_t FakeCommPort::WaitForSlots(std::initializer_list<CommSlot> slots,
       if (Signalled(slot)) return index;
       ++index;
     }
-    // A port being closed (no events selected) or closed never holds its worker.
-    if (closed_ || mask_ == 0) return kWaitTimeout;
+    // A closed port never holds its worker; one being closed (no events selected) only
+    // briefly, in real time.
+    if (closed_) return kWaitTimeout;
+    if (mask_ == 0) {
+      cv_.wait_for(lock, std::chrono::milliseconds(std::min<std::uint32_t>(timeout_ms, 5)));
+      return kWaitTimeout;
+    }
     if (release_) {
       release_ = false;
       return release_result_;
@@ -455,7 +466,7 @@ std::uint32_t FakeCommPort::PurgeComm(std::uint32_t flags) {
     read_count_ = 0;
   }
   if (flags & PURGE_RXCLEAR) input_.clear();
-  cv_.notify_all();
+  Notify();
   return 0;
 }
 
@@ -463,7 +474,7 @@ std::uint32_t FakeCommPort::CloseHandle() {
   std::lock_guard lock(mutex_);
   if (const std::uint32_t error = Enter("CloseHandle")) {
     closed_ = true;  // a failed close still loses the handle
-    cv_.notify_all();
+    Notify();
     return error;
   }
   closed_ = true;
@@ -473,7 +484,7 @@ std::uint32_t FakeCommPort::CloseHandle() {
     status_result_ = 0;
   }
   if (write_outstanding_) write_result_ = kErrorOperationAborted;
-  cv_.notify_all();
+  Notify();
   return 0;
 }
 
