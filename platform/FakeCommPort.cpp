@@ -1,8 +1,8 @@
 #include "platform/FakeCommPort.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <algorithm>
 #include <cstring>
 
 namespace platform {
@@ -12,9 +12,12 @@ using namespace comm;
 namespace {
 const char* SlotName(CommSlot slot) {
   switch (slot) {
-    case CommSlot::Write: return "Write";
-    case CommSlot::Read: return "Read";
-    case CommSlot::Status: return "Status";
+    case CommSlot::Write:
+      return "Write";
+    case CommSlot::Read:
+      return "Read";
+    case CommSlot::Status:
+      return "Status";
   }
   return "?";
 }
@@ -233,8 +236,10 @@ void FakeCommPort::Notify() {
 
 bool FakeCommPort::Signalled(CommSlot slot) const {
   switch (slot) {
-    case CommSlot::Status: return status_done_;
-    case CommSlot::Read: return read_done_;
+    case CommSlot::Status:
+      return status_done_;
+    case CommSlot::Read:
+      return read_done_;
     case CommSlot::Write:
       return write_outstanding_ && write_result_ != kErrorIoIncomplete &&
              write_result_ != kErrorIoPending;
@@ -308,8 +313,7 @@ std::uint32_t FakeCommPort::WaitCommEvent(std::uint32_t& mask) {
 std::uint32_t FakeCommPort::ReadFile(void* buffer, std::uint32_t size, std::uint32_t& read) {
   std::lock_guard lock(mutex_);
   read = 0;
-  if (const std::uint32_t error = Enter("ReadFile", "(" + std::to_string(size) + ")"))
-    return error;
+  if (const std::uint32_t error = Enter("ReadFile", "(" + std::to_string(size) + ")")) return error;
   if (reads_pending_) {
     read_outstanding_ = true;
     read_done_ = false;
@@ -344,7 +348,8 @@ std::uint32_t FakeCommPort::WriteFile(const void* data, std::uint32_t size,
 std::uint32_t FakeCommPort::GetOverlappedResult(CommSlot slot, std::uint32_t& transferred) {
   std::lock_guard lock(mutex_);
   transferred = 0;
-  if (const std::uint32_t error = Enter("GetOverlappedResult", std::string("(") + SlotName(slot) + ")"))
+  if (const std::uint32_t error =
+          Enter("GetOverlappedResult", std::string("(") + SlotName(slot) + ")"))
     return error;
   switch (slot) {
     case CommSlot::Write:
@@ -372,7 +377,9 @@ std::uint32_t FakeCommPort::ResetOverlapped(CommSlot slot) {
   if (const std::uint32_t error = Enter("ResetOverlapped", std::string("(") + SlotName(slot) + ")"))
     return error;
   switch (slot) {
-    case CommSlot::Write: write_outstanding_ = false; break;
+    case CommSlot::Write:
+      write_outstanding_ = false;
+      break;
     case CommSlot::Read:
       read_outstanding_ = false;
       read_done_ = false;
@@ -513,8 +520,7 @@ std::vector<std::string> FakeCommPortFactory::Opened() const {
   return opened_;
 }
 
-std::shared_ptr<CommPort> FakeCommPortFactory::Open(const std::string& path,
-                                                    std::uint32_t& error) {
+std::shared_ptr<CommPort> FakeCommPortFactory::Open(const std::string& path, std::uint32_t& error) {
   std::lock_guard lock(mutex_);
   opened_.push_back(path);
   error = 0;

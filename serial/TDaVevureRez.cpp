@@ -56,9 +56,9 @@ struct CharTime {
   std::uint32_t micros;
 };
 constexpr CharTime kCharTimes[] = {
-    {75, 150000}, {110, 100000}, {134, 82000}, {300, 37000},  {600, 18000},  {1200, 9000},
-    {2400, 4500}, {4800, 2300},  {9600, 1100}, {14400, 760},  {19200, 570},  {38400, 290},
-    {56000, 200}, {57600, 190},  {115200, 95}, {128000, 85},  {256000, 43},
+    {75, 150000}, {110, 100000}, {134, 82000}, {300, 37000}, {600, 18000}, {1200, 9000},
+    {2400, 4500}, {4800, 2300},  {9600, 1100}, {14400, 760}, {19200, 570}, {38400, 290},
+    {56000, 200}, {57600, 190},  {115200, 95}, {128000, 85}, {256000, 43},
 };
 
 std::string DevicePath(const ByteString& name) {
@@ -91,7 +91,9 @@ TDaVevureRez::~TDaVevureRez() {
   // The operation slots went with the port; the clusters go with the list.
 }
 
-void TDaVevureRez::WorkThreadTerminated() { WorkThreadIsRunning = false; }
+void TDaVevureRez::WorkThreadTerminated() {
+  WorkThreadIsRunning = false;
+}
 
 // Waits at most `checks` x `period` for `done`. During destruction the waits also serve
 // hand-overs: every relay does nothing then, and a worker caught in one could not end
@@ -158,8 +160,8 @@ void TDaVevureRez::SwitchPort(bool Activate) {
     AwaitWorker([&] { return !WorkThreadIsRunning; }, kIdleChecks, kIdleCheckPeriod);
     fClosing = false;
     if (WorkThreadIsRunning) ReportError(0x1133, 0, "Warnung: Thread läuft noch", kWarning);
-    if (const std::uint32_t error = port->PurgeComm(PURGE_TXABORT | PURGE_RXABORT |
-                                                    PURGE_TXCLEAR | PURGE_RXCLEAR))
+    if (const std::uint32_t error =
+            port->PurgeComm(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR))
       ReportError(0x1134, error, "Fehler: löschen der Queues", kError);
     if (const std::uint32_t error = port->EscapeCommFunction(CLRDTR))
       ReportError(0x1062, error, "Fehler: DTR löschen", kError);
@@ -263,11 +265,11 @@ void TDaVevureRez::XTODefault() {
   SetWTOCharDelayTime(micros);
 }
 
-#define FLASHER_REAPPLYING_SETTER(Name, Type)    \
-  void TDaVevureRez::Set##Name(Type Value) {     \
-    if (Value == f##Name) return;                \
-    f##Name = Value;                             \
-    if (fActive) ApplyCommState();               \
+#define FLASHER_REAPPLYING_SETTER(Name, Type) \
+  void TDaVevureRez::Set##Name(Type Value) {  \
+    if (Value == f##Name) return;             \
+    f##Name = Value;                          \
+    if (fActive) ApplyCommState();            \
   }
 FLASHER_REAPPLYING_SETTER(ParityType, std::uint8_t)
 FLASHER_REAPPLYING_SETTER(ParityErrorChar, char)
@@ -326,7 +328,9 @@ void TDaVevureRez::SetWTOExtraDelayTime(std::uint32_t Value) {
   if (Value != fWTOExtraDelayTime) fWTOExtraDelayTime = Value;
 }
 
-void TDaVevureRez::SetClusterSize(std::uint32_t Value) { fClusterSize = Value; }
+void TDaVevureRez::SetClusterSize(std::uint32_t Value) {
+  fClusterSize = Value;
+}
 
 void TDaVevureRez::SetRxQueueSize(std::uint32_t Value) {
   if (Value == fRxQueueSize) return;
@@ -348,9 +352,13 @@ void TDaVevureRez::SetXTOAuto(bool Value) {
   if (fXTOAuto) XTODefault();
 }
 
-void TDaVevureRez::SetErrorNoise(std::uint8_t Value) { fErrorNoise = Value; }
+void TDaVevureRez::SetErrorNoise(std::uint8_t Value) {
+  fErrorNoise = Value;
+}
 
-void TDaVevureRez::SetReadRequest(bool Value) { fReadRequest = Value; }
+void TDaVevureRez::SetReadRequest(bool Value) {
+  fReadRequest = Value;
+}
 
 // ---------------------------------------------------------------------------------------
 // Modem control outputs
@@ -397,7 +405,9 @@ TAxSerialCluster* TDaVevureRez::Head() {
   return RxDClusterList.empty() ? nullptr : RxDClusterList.front().get();
 }
 
-void TDaVevureRez::DropHead() { RxDClusterList.pop_front(); }
+void TDaVevureRez::DropHead() {
+  RxDClusterList.pop_front();
+}
 
 std::uint32_t TDaVevureRez::NextClusterSize() {
   const TAxSerialCluster* head = Head();

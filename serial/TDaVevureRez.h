@@ -16,9 +16,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 
 #include "platform/CommPort.h"
@@ -216,7 +216,9 @@ class TDaVevureRez : public TObject {
   // Bits above the events: a report of level 0, 1, 2 would reach a handler.
   static constexpr std::uint32_t kReportBit = 1u << 13;
   static std::uint32_t EventBit(TNotifyEvent TDaVevureRez::*Event);
-  static std::uint32_t ReportBit(std::uint8_t Noise) { return kReportBit << std::min<std::uint8_t>(Noise, 2); }
+  static std::uint32_t ReportBit(std::uint8_t Noise) {
+    return kReportBit << std::min<std::uint8_t>(Noise, 2);
+  }
   std::uint32_t Listeners() const;
   // While closing waits for the worker the main thread can change no handler, so the
   // worker may tell a hand-over that would find none and skip it, as it would have to
@@ -230,8 +232,7 @@ class TDaVevureRez : public TObject {
   void SetEventMask();
   void ResetOverlapped(platform::CommSlot Slot);
   void WorkThreadTerminated();
-  void AwaitWorker(const std::function<bool()>& done, int checks,
-                   std::chrono::milliseconds period);
+  void AwaitWorker(const std::function<bool()>& done, int checks, std::chrono::milliseconds period);
   // The open port, or a stand-in whose every call fails as on a closed handle.
   std::shared_ptr<platform::CommPort> Port() const;
   // The oldest cluster, null for an empty queue.

@@ -151,7 +151,9 @@ void TVoDiviVuvovi::Pause(std::uint32_t ms) {
   cv_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return terminate_.load(); });
 }
 
-bool TVoDiviVuvovi::PortIsCurrent() const { return port_ && Owner.hComPort.load() == port_; }
+bool TVoDiviVuvovi::PortIsCurrent() const {
+  return port_ && Owner.hComPort.load() == port_;
+}
 
 // ---------------------------------------------------------------------------------------
 // Status, reads and events
@@ -294,9 +296,8 @@ void TVoDiviVuvovi::MakeCluster() {
 void TVoDiviVuvovi::CheckWrite() {
   if (!Owner.fSendInProgress) return;
   // The port went while the write was outstanding: closing aborted it.
-  const std::uint32_t result =
-      port_ ? port_->GetOverlappedResult(CommSlot::Write, WrittenBytes)
-            : platform::kErrorOperationAborted;
+  const std::uint32_t result = port_ ? port_->GetOverlappedResult(CommSlot::Write, WrittenBytes)
+                                     : platform::kErrorOperationAborted;
   if (!port_) WrittenBytes = 0;
   if (result == 0) {
     Owner.fWrittenBytes = WrittenBytes;
@@ -325,7 +326,9 @@ void TVoDiviVuvovi::CheckWrite() {
   }
 }
 
-void TVoDiviVuvovi::ResetWriteSlot() { ResetSlot(CommSlot::Write); }
+void TVoDiviVuvovi::ResetWriteSlot() {
+  ResetSlot(CommSlot::Write);
+}
 
 void TVoDiviVuvovi::ResetSlot(CommSlot slot) {
   if (!port_) return;
@@ -378,7 +381,9 @@ void TVoDiviVuvovi::HandOverWriteDone() {
   HandOver(&TVoDiviVuvovi::SyncWriteDone);
 }
 
-void TVoDiviVuvovi::SyncReportError() { Owner.ReportError(Place, Code, Msg, Noise); }
+void TVoDiviVuvovi::SyncReportError() {
+  Owner.ReportError(Place, Code, Msg, Noise);
+}
 
 void TVoDiviVuvovi::SyncRxCluster() {
   if (Owner.ShutdownInProgress) return;

@@ -52,8 +52,8 @@ std::string Decode(TtyInputFilter& filter, const std::string& raw) {
 // --- Line description -> terminal -------------------------------------------------------
 
 TEST(LineMapping, EveryOfferedRateBecomesACustomSpeed) {
-  for (std::uint32_t baud : {110u, 300u, 600u, 1200u, 2400u, 4800u, 9600u, 14400u, 19200u,
-                             38400u, 56000u, 57600u, 115200u, 128000u, 256000u}) {
+  for (std::uint32_t baud : {110u, 300u, 600u, 1200u, 2400u, 4800u, 9600u, 14400u, 19200u, 38400u,
+                             56000u, 57600u, 115200u, 128000u, 256000u}) {
     const TtySettings tty = Tty(Dcb(baud));
     EXPECT_EQ(tty.cflag & CBAUD, static_cast<std::uint32_t>(BOTHER)) << baud;
     EXPECT_EQ(tty.ospeed, baud);
@@ -114,9 +114,9 @@ TEST(LineMapping, WhatATerminalCannotDoIsRefused) {
 }
 
 TEST(LineMapping, TerminalSettingsReadBackAsTheLineDescription) {
-  for (const CommDcb& dcb : {Dcb(256000, 7, MARKPARITY, TWOSTOPBITS, 8196),
-                             Dcb(1200, 5, SPACEPARITY, ONE5STOPBITS, 896),
-                             Dcb(14400, 6, ODDPARITY)}) {
+  for (const CommDcb& dcb :
+       {Dcb(256000, 7, MARKPARITY, TWOSTOPBITS, 8196), Dcb(1200, 5, SPACEPARITY, ONE5STOPBITS, 896),
+        Dcb(14400, 6, ODDPARITY)}) {
     CommDcb back = Dcb(1, 8);
     TtyToDcb(Tty(dcb), back);
     EXPECT_EQ(back.BaudRate, dcb.BaudRate);
@@ -206,7 +206,8 @@ TEST_F(OpenPty, ModemLinesAndCountersAreEmulatedWithoutFailures) {
   std::uint32_t status = 0;
   EXPECT_EQ(port->GetCommModemStatus(status), 0u);
   EXPECT_EQ(status, MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON);
-  for (std::uint32_t f : {SETDTR, CLRDTR, SETRTS, CLRRTS}) EXPECT_EQ(port->EscapeCommFunction(f), 0u);
+  for (std::uint32_t f : {SETDTR, CLRDTR, SETRTS, CLRRTS})
+    EXPECT_EQ(port->EscapeCommFunction(f), 0u);
   EXPECT_EQ(port->SetCommBreak(), 0u);
   EXPECT_EQ(port->ClearCommBreak(), 0u);
   std::uint32_t errors = 1;
@@ -282,7 +283,8 @@ TEST_F(OpenPty, WriteTheKernelCannotTakeStaysPendingUntilTheLineDrains) {
   EXPECT_GT(transferred, 0u);
   EXPECT_LT(transferred, big.size());
   // The device reads; the port finishes the write on its own while it waits.
-  std::thread reader([&] { EXPECT_EQ(pty.Read(big.size(), std::chrono::seconds(60)).size(), big.size()); });
+  std::thread reader(
+      [&] { EXPECT_EQ(pty.Read(big.size(), std::chrono::seconds(60)).size(), big.size()); });
   std::uint32_t result = kErrorIoPending;
   for (int i = 0; i < 2000 && result == kErrorIoPending; ++i) {
     port->WaitForSlots({}, 50);

@@ -65,7 +65,7 @@ std::string Pty::Read(std::size_t count, std::chrono::milliseconds limit) {
 platform::TtySettings Pty::Settings() const {
   termios2 t{};
   ioctl(slave_, TCGETS2, &t);
-  return {t.c_iflag, t.c_oflag,       t.c_cflag,       t.c_lflag,
+  return {t.c_iflag,  t.c_oflag,  t.c_cflag,      t.c_lflag,
           t.c_ispeed, t.c_ospeed, t.c_cc[VSTART], t.c_cc[VSTOP]};
 }
 

@@ -46,8 +46,8 @@ class OverPty : public ::testing::Test {
 
   std::unique_ptr<TDaVevureRez> Make() {
     auto c = std::make_unique<TDaVevureRez>(&owner, loop);
-    c->OnProcessError = [this](TObject*, std::uint32_t place, std::uint32_t code,
-                               const ByteString&, std::uint8_t noise) {
+    c->OnProcessError = [this](TObject*, std::uint32_t place, std::uint32_t code, const ByteString&,
+                               std::uint8_t noise) {
       reports.push_back({place, code, noise});
     };
     return c;
@@ -100,7 +100,8 @@ TEST_F(OverPty, OpensClosesAndReopensWithoutAFailure) {
   com->SetActive(true);
   ASSERT_TRUE(com->Active());
   const std::filesystem::path path(pty.Path());
-  com->SetComPort((path.parent_path() / ".." / path.parent_path().filename() / path.filename()).string());
+  com->SetComPort(
+      (path.parent_path() / ".." / path.parent_path().filename() / path.filename()).string());
   ASSERT_TRUE(com->Active()) << "reopened under another name of the same device";
   EXPECT_EQ(Reported(), (Places{0x1136, 0x1131, 0x1136, 0x1131, 0x1136}));
 }

@@ -16,13 +16,12 @@ using Places = std::vector<std::uint32_t>;
 namespace {
 
 const Strings kOpeningCalls = {
-    "SetupComm(4096,4096)", "GetCommState",          "GetCommTimeouts",
-    "SetCommTimeouts",      "SetCommState",          "EscapeCommFunction(5)",
-    "EscapeCommFunction(3)", "SetCommMask(0x1FF)",
+    "SetupComm(4096,4096)", "GetCommState",          "GetCommTimeouts",       "SetCommTimeouts",
+    "SetCommState",         "EscapeCommFunction(5)", "EscapeCommFunction(3)", "SetCommMask(0x1FF)",
 };
 const Strings kClosingCalls = {
-    "SetCommMask(0x0)", "PurgeComm(15)", "EscapeCommFunction(6)", "EscapeCommFunction(4)",
-    "CloseHandle",
+    "SetCommMask(0x0)",      "PurgeComm(15)", "EscapeCommFunction(6)",
+    "EscapeCommFunction(4)", "CloseHandle",
 };
 
 class Component : public FakePortFixture {};
@@ -320,9 +319,9 @@ TEST_F(Component, QueueSizesAreSetAtOnceEvenOnAClosedPort) {
 
 TEST_F(Component, CharacterTimesFollowTheBaudRate) {
   const std::pair<std::uint32_t, std::uint32_t> cases[] = {
-      {50, 1100},     {75, 150000},  {110, 100000}, {300, 37000}, {1200, 9000},
-      {9600, 1100},   {14400, 760},  {19200, 570},  {56000, 200}, {115200, 95},
-      {200000, 85},   {256000, 43},  {4000000, 43}, {74, 1100},
+      {50, 1100},   {75, 150000}, {110, 100000}, {300, 37000}, {1200, 9000},
+      {9600, 1100}, {14400, 760}, {19200, 570},  {56000, 200}, {115200, 95},
+      {200000, 85}, {256000, 43}, {4000000, 43}, {74, 1100},
   };
   for (const auto& [baud, micros] : cases) {
     com->SetBaudRate(baud);
@@ -353,9 +352,8 @@ TEST_F(Component, ModemOutputsActOnlyWhileOpen) {
   com->SetDTRState(false);
   com->SetBREAKState(true);
   com->SetBREAKState(false);
-  EXPECT_EQ(port->MainCalls(),
-            (Strings{"EscapeCommFunction(4)", "EscapeCommFunction(4)", "EscapeCommFunction(6)",
-                     "SetCommBreak", "ClearCommBreak"}))
+  EXPECT_EQ(port->MainCalls(), (Strings{"EscapeCommFunction(4)", "EscapeCommFunction(4)",
+                                        "EscapeCommFunction(6)", "SetCommBreak", "ClearCommBreak"}))
       << "no comparison with the current value";
   EXPECT_FALSE(com->RTSState());
   EXPECT_FALSE(com->DTRState());
@@ -389,7 +387,7 @@ TEST_F(Component, ErrorNoiseFiltersByLevel) {
     reports.clear();
     com->SetErrorNoise(noise);
     com->SetComPort("missing" + std::to_string(noise));
-    com->SetActive(true);  // 0x1136 message, 0x1138 error
+    com->SetActive(true);                                    // 0x1136 message, 0x1138 error
     com->SetXONLimDiv(com->XONLimDiv() == 100 ? 101 : 200);  // 0x1011 warning
     return Reported();
   };

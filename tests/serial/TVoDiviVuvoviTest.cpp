@@ -204,8 +204,8 @@ TEST_F(Worker, OneEventMaskIsDispatchedInTableOrderThenComEvent) {
   port->SetModemStatus(MS_CTS_ON | MS_RING_ON);
   port->InjectEvents(EV_ALL);
   Settle(*port);
-  EXPECT_EQ(events, (Strings{"Break", "LineError", "RxChar", "RxEventChar", "TxQueueEmpty",
-                             "ComEvent"}));
+  EXPECT_EQ(events,
+            (Strings{"Break", "LineError", "RxChar", "RxEventChar", "TxQueueEmpty", "ComEvent"}));
   EXPECT_EQ(states, (std::vector<bool>{true, false, true, false}))
       << "CTS, DSR, ring, RLSD: each line state is set before its event";
   EXPECT_EQ(com->CommEvent(), EV_ALL);
