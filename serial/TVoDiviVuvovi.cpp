@@ -85,6 +85,10 @@ void TVoDiviVuvovi::ActivePass() {
     WaitForReadEvent = false;
     WaitForComEvent = false;
     port_ = std::move(current);
+    // Bytes that are already waiting at the first poll of a newly opened port have waited
+    // since the opening, not since whenever the previous port was last found empty.
+    StartTime = Owner.fLoop.TickCount();
+    RxErrors = 0;
   }
   dispatched_ = false;
   read_waiting_ = false;

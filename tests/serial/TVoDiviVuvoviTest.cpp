@@ -54,6 +54,22 @@ TEST_F(Worker, TenBytesBecomeOneClusterOnceTheirTimeHasPassed) {
   EXPECT_EQ(port->InputQueued(), 0u);
 }
 
+// Regression: bytes already waiting at the first poll were cut at once, as if they had
+// waited since the clock began.
+TEST_F(Worker, BytesWaitingAtTheOpeningCountTheirTimeFromTheOpening) {
+  auto port = ports.Add("/dev/COM2");
+  port->InjectRx("early");
+  com->SetActive(true);
+  Settle(*port);
+  EXPECT_EQ(com->NextClusterSize(), 0u);
+  Advance(255);  // 5 x 1100 us + 250 ms = 255.5 ms
+  Pass(*port);
+  EXPECT_EQ(com->NextClusterSize(), 0u);
+  Advance(1);
+  Pass(*port);
+  EXPECT_EQ(com->ReadNextClusterAsString(), "early");
+}
+
 TEST_F(Worker, ClusterSizeCutsAtOnceAndTakesEverythingWaiting) {
   auto port = Open();
   com->SetClusterSize(3072);
