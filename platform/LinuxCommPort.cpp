@@ -330,7 +330,8 @@ class LinuxCommPort final : public CommPort {
     std::lock_guard lock(mutex_);
     read = 0;
     if (closed_) return EBADF;
-    Drain();
+    // A read takes all it asks for, also what lies in the kernel beyond the queue's size.
+    Drain(std::max<std::size_t>(input_cap_, size));
     if (input_.empty() && input_error_ != 0) return std::exchange(input_error_, 0);
     const std::size_t n = std::min<std::size_t>(size, input_.size());
     std::memcpy(buffer, input_.data(), n);
@@ -656,11 +657,11 @@ class LinuxCommPort final : public CommPort {
 
   void Record(std::uint32_t events) { history_ |= events & mask_; }
 
-  // Moves what the kernel holds into the queue, up to its size.
-  void Drain() {
+  // Moves what the kernel holds into the queue, until the queue holds `limit` bytes.
+  void Drain(std::size_t limit) {
     char raw[4096];
-    while (input_.size() < input_cap_) {
-      const std::size_t want = std::min(sizeof raw, input_cap_ - input_.size());
+    while (input_.size() < limit) {
+      const std::size_t want = std::min(sizeof raw, limit - input_.size());
       const ssize_t n = ::read(fd_, raw, want);
       if (n < 0) {
         if (errno == EINTR) continue;
@@ -682,7 +683,7 @@ class LinuxCommPort final : public CommPort {
   // Returns the error of a failed device query, if any.
   std::uint32_t Check() {
     std::uint32_t error = 0;
-    Drain();
+    Drain(input_cap_);
     if (input_error_ != 0 && input_.empty()) error = std::exchange(input_error_, 0);
 
     if (counters_) {

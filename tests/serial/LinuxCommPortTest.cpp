@@ -257,6 +257,24 @@ TEST_F(OpenPty, EventWaitEndsWhenDataArrive) {
   EXPECT_EQ(read, 0u);
 }
 
+TEST_F(OpenPty, QueueSizeBoundsTheQueueButNotARead) {
+  ASSERT_EQ(port->SetupComm(64, 64), 0u);
+  const std::string data(1000, 'q');
+  pty.Write(data);
+  std::uint32_t errors = 0;
+  CommStat stat;
+  for (int i = 0; i < 5000 && stat.cbInQue < data.size(); ++i) {
+    ASSERT_EQ(port->ClearCommError(errors, stat), 0u);
+    usleep(1000);
+  }
+  ASSERT_EQ(stat.cbInQue, data.size()) << "what lies beyond the queue counts as waiting";
+  std::string buffer(stat.cbInQue, '\0');
+  std::uint32_t read = 0;
+  EXPECT_EQ(port->ReadFile(buffer.data(), stat.cbInQue, read), 0u);
+  EXPECT_EQ(read, data.size());
+  EXPECT_EQ(buffer, data);
+}
+
 TEST_F(OpenPty, EventCharacterAndEventsWaitingBeforeTheWait) {
   CommDcb dcb = Dcb(115200);
   dcb.EvtChar = '\n';

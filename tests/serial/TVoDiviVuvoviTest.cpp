@@ -411,6 +411,15 @@ TEST_F(Worker, ClosingInsideOwnHandOverWarnsOnceAndStaysSilentAfterwards) {
   EXPECT_TRUE(port->Closed());
 }
 
+TEST_F(Worker, NewsNobodyListensToDoesNotHoldUpClosing) {
+  auto port = Open();
+  reports.clear();
+  port->SetHoldFlags(fCtsHold);  // seen by the poll after closing ended the event wait
+  com->SetActive(false);
+  EXPECT_EQ(Reported(), (Places{0x1131})) << "no wait for a hand-over without a handler";
+  EXPECT_TRUE(com->ComStateFlags().Contains(TComStateFlag::fCtlHold)) << "the state is kept";
+}
+
 TEST_F(Worker, DestructionDropsDataAndEventsOfTheLastMoments) {
   auto port = Open();
   RecordEvents();
