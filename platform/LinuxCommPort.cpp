@@ -355,6 +355,7 @@ class LinuxCommPort final : public CommPort {
     }
     if (tx_.empty()) {
       written = tx_done_;
+      Wake();  // a waiting worker sees the output drain at once
       return 0;
     }
     write_ = WriteState::Pending;
