@@ -170,8 +170,7 @@ class CommPort {
   virtual std::uint32_t ReadFile(void* buffer, std::uint32_t size, std::uint32_t& read) = 0;
   // Takes a copy of the bytes. Done at once with the count, or pending: the port finishes
   // the write on its own.
-  virtual std::uint32_t WriteFile(const void* data, std::uint32_t size,
-                                  std::uint32_t& written) = 0;
+  virtual std::uint32_t WriteFile(const void* data, std::uint32_t size, std::uint32_t& written) = 0;
   // Polls a slot without waiting: 0 with the bytes transferred (for the Status slot: the
   // event mask), kErrorIoIncomplete or kErrorIoPending while it runs (with the bytes so
   // far), kErrorOperationAborted after a purge, or another error.

@@ -1,8 +1,8 @@
 #include "platform/FakeCommPort.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <algorithm>
 #include <cstring>
 
 namespace platform {
@@ -12,9 +12,12 @@ using namespace comm;
 namespace {
 const char* SlotName(CommSlot slot) {
   switch (slot) {
-    case CommSlot::Write: return "Write";
-    case CommSlot::Read: return "Read";
-    case CommSlot::Status: return "Status";
+    case CommSlot::Write:
+      return "Write";
+    case CommSlot::Read:
+      return "Read";
+    case CommSlot::Status:
+      return "Status";
   }
   return "?";
 }
@@ -101,7 +104,7 @@ void FakeCommPort::CompleteRead(std::uint32_t result) {
     input_.erase(0, n);
     read_count_ = static_cast<std::uint32_t>(n);
   }
-  Wake();
+  Notify();
 }
 
 void FakeCommPort::SetWritesPending(bool pending) {
@@ -113,14 +116,14 @@ void FakeCommPort::SetWriteProgress(std::uint32_t result, std::uint32_t transfer
   std::lock_guard lock(mutex_);
   write_result_ = result;
   write_transferred_ = transferred;
-  Wake();
+  Notify();
 }
 
 void FakeCommPort::Release(std::uint32_t result) {
   std::lock_guard lock(mutex_);
   release_ = true;
   release_result_ = result;
-  Wake();
+  Notify();
 }
 
 // --- Observation -----------------------------------------------------------------------
@@ -214,13 +217,6 @@ std::uint32_t FakeCommPort::Enter(const std::string& call, const std::string& ar
   return 0;
 }
 
-void FakeCommPort::Wake() {
-  // The parked worker counts as running from this moment, not from when its thread gets
-  // the lock back; otherwise a test could see it "parked" before it has looked.
-  parked_ = false;
-  cv_.notify_all();
-}
-
 void FakeCommPort::Record(std::uint32_t events) {
   history_ |= events & mask_;
   if (status_waiting_ && history_ != 0) {
@@ -229,13 +225,21 @@ void FakeCommPort::Record(std::uint32_t events) {
     status_result_ = history_;
     history_ = 0;
   }
-  Wake();
+  Notify();
+}
+
+// A parked wait is about to look again; it parks anew if nothing concerns it.
+void FakeCommPort::Notify() {
+  parked_ = false;
+  cv_.notify_all();
 }
 
 bool FakeCommPort::Signalled(CommSlot slot) const {
   switch (slot) {
-    case CommSlot::Status: return status_done_;
-    case CommSlot::Read: return read_done_;
+    case CommSlot::Status:
+      return status_done_;
+    case CommSlot::Read:
+      return read_done_;
     case CommSlot::Write:
       return write_outstanding_ && write_result_ != kErrorIoIncomplete &&
              write_result_ != kErrorIoPending;
@@ -289,7 +293,7 @@ std::uint32_t FakeCommPort::SetCommMask(std::uint32_t mask) {
     status_done_ = true;
     status_result_ = 0;
   }
-  Wake();
+  Notify();
   return 0;
 }
 
@@ -309,8 +313,7 @@ std::uint32_t FakeCommPort::WaitCommEvent(std::uint32_t& mask) {
 std::uint32_t FakeCommPort::ReadFile(void* buffer, std::uint32_t size, std::uint32_t& read) {
   std::lock_guard lock(mutex_);
   read = 0;
-  if (const std::uint32_t error = Enter("ReadFile", "(" + std::to_string(size) + ")"))
-    return error;
+  if (const std::uint32_t error = Enter("ReadFile", "(" + std::to_string(size) + ")")) return error;
   if (reads_pending_) {
     read_outstanding_ = true;
     read_done_ = false;
@@ -345,7 +348,8 @@ std::uint32_t FakeCommPort::WriteFile(const void* data, std::uint32_t size,
 std::uint32_t FakeCommPort::GetOverlappedResult(CommSlot slot, std::uint32_t& transferred) {
   std::lock_guard lock(mutex_);
   transferred = 0;
-  if (const std::uint32_t error = Enter("GetOverlappedResult", std::string("(") + SlotName(slot) + ")"))
+  if (const std::uint32_t error =
+          Enter("GetOverlappedResult", std::string("(") + SlotName(slot) + ")"))
     return error;
   switch (slot) {
     case CommSlot::Write:
@@ -373,7 +377,9 @@ std::uint32_t FakeCommPort::ResetOverlapped(CommSlot slot) {
   if (const std::uint32_t error = Enter("ResetOverlapped", std::string("(") + SlotName(slot) + ")"))
     return error;
   switch (slot) {
-    case CommSlot::Write: write_outstanding_ = false; break;
+    case CommSlot::Write:
+      write_outstanding_ = false;
+      break;
     case CommSlot::Read:
       read_outstanding_ = false;
       read_done_ = false;
@@ -400,8 +406,13 @@ std::uint32_t FakeCommPort::WaitForSlots(std::initializer_list<CommSlot> slots,
       if (Signalled(slot)) return index;
       ++index;
     }
-    // A port being closed (no events selected) or closed never holds its worker.
-    if (closed_ || mask_ == 0) return kWaitTimeout;
+    // A closed port never holds its worker; one being closed (no events selected) only
+    // briefly, in real time.
+    if (closed_) return kWaitTimeout;
+    if (mask_ == 0) {
+      cv_.wait_for(lock, std::chrono::milliseconds(std::min<std::uint32_t>(timeout_ms, 5)));
+      return kWaitTimeout;
+    }
     if (release_) {
       release_ = false;
       return release_result_;
@@ -462,7 +473,7 @@ std::uint32_t FakeCommPort::PurgeComm(std::uint32_t flags) {
     read_count_ = 0;
   }
   if (flags & PURGE_RXCLEAR) input_.clear();
-  Wake();
+  Notify();
   return 0;
 }
 
@@ -470,7 +481,7 @@ std::uint32_t FakeCommPort::CloseHandle() {
   std::lock_guard lock(mutex_);
   if (const std::uint32_t error = Enter("CloseHandle")) {
     closed_ = true;  // a failed close still loses the handle
-    Wake();
+    Notify();
     return error;
   }
   closed_ = true;
@@ -480,7 +491,7 @@ std::uint32_t FakeCommPort::CloseHandle() {
     status_result_ = 0;
   }
   if (write_outstanding_) write_result_ = kErrorOperationAborted;
-  Wake();
+  Notify();
   return 0;
 }
 
@@ -509,8 +520,7 @@ std::vector<std::string> FakeCommPortFactory::Opened() const {
   return opened_;
 }
 
-std::shared_ptr<CommPort> FakeCommPortFactory::Open(const std::string& path,
-                                                    std::uint32_t& error) {
+std::shared_ptr<CommPort> FakeCommPortFactory::Open(const std::string& path, std::uint32_t& error) {
   std::lock_guard lock(mutex_);
   opened_.push_back(path);
   error = 0;

@@ -100,8 +100,7 @@ class FakeCommPort final : public CommPort {
   // Records the call and returns its scripted failure, 0 if none. Mutex held.
   std::uint32_t Enter(const std::string& call, const std::string& args = "");
   void Record(std::uint32_t events);
-  // Wakes the parked worker. Mutex held.
-  void Wake();
+  void Notify();
   bool Signalled(CommSlot slot) const;
 
   mutable std::mutex mutex_;

@@ -44,15 +44,16 @@ struct StandardRate {
   std::uint32_t rate;
 };
 constexpr StandardRate kStandardRates[] = {
-    {B0, 0},           {B50, 50},           {B75, 75},           {B110, 110},
-    {B134, 134},       {B150, 150},         {B200, 200},         {B300, 300},
-    {B600, 600},       {B1200, 1200},       {B1800, 1800},       {B2400, 2400},
-    {B4800, 4800},     {B9600, 9600},       {B19200, 19200},     {B38400, 38400},
-    {B57600, 57600},   {B115200, 115200},   {B230400, 230400},   {B460800, 460800},
-    {B500000, 500000}, {B576000, 576000},   {B921600, 921600},   {B1000000, 1000000},
+    {B0, 0},           {B50, 50},         {B75, 75},         {B110, 110},         {B134, 134},
+    {B150, 150},       {B200, 200},       {B300, 300},       {B600, 600},         {B1200, 1200},
+    {B1800, 1800},     {B2400, 2400},     {B4800, 4800},     {B9600, 9600},       {B19200, 19200},
+    {B38400, 38400},   {B57600, 57600},   {B115200, 115200}, {B230400, 230400},   {B460800, 460800},
+    {B500000, 500000}, {B576000, 576000}, {B921600, 921600}, {B1000000, 1000000},
 };
 
-std::uint32_t Errno() { return static_cast<std::uint32_t>(errno); }
+std::uint32_t Errno() {
+  return static_cast<std::uint32_t>(errno);
+}
 
 std::int64_t MonotonicMs() {
   timespec ts{};
@@ -61,7 +62,9 @@ std::int64_t MonotonicMs() {
 }
 
 // An ioctl the device does not implement at all (as opposed to one that failed).
-bool Unsupported(int error) { return error == ENOTTY || error == EINVAL || error == ENOSYS; }
+bool Unsupported(int error) {
+  return error == ENOTTY || error == EINVAL || error == ENOSYS;
+}
 
 std::uint32_t ModemBits(int tiocm) {
   std::uint32_t bits = 0;
@@ -99,11 +102,20 @@ std::uint32_t DcbToTty(const CommDcb& dcb, TtySettings& tty) {
   tty.cflag = CREAD | CLOCAL | kSizes[dcb.ByteSize - 5] | BOTHER | (BOTHER << IBSHIFT);
   if (dcb.StopBits != ONESTOPBIT) tty.cflag |= CSTOPB;
   switch (dcb.Parity) {
-    case ODDPARITY: tty.cflag |= PARENB | PARODD; break;
-    case EVENPARITY: tty.cflag |= PARENB; break;
-    case MARKPARITY: tty.cflag |= PARENB | CMSPAR | PARODD; break;
-    case SPACEPARITY: tty.cflag |= PARENB | CMSPAR; break;
-    default: break;
+    case ODDPARITY:
+      tty.cflag |= PARENB | PARODD;
+      break;
+    case EVENPARITY:
+      tty.cflag |= PARENB;
+      break;
+    case MARKPARITY:
+      tty.cflag |= PARENB | CMSPAR | PARODD;
+      break;
+    case SPACEPARITY:
+      tty.cflag |= PARENB | CMSPAR;
+      break;
+    default:
+      break;
   }
   // The terminal layer couples both directions of hardware flow control.
   if ((dcb.Flags & DCB_OUTX_CTS_FLOW) || rts == DCB_RTS_CONTROL_HANDSHAKE) tty.cflag |= CRTSCTS;
@@ -128,10 +140,18 @@ void TtyToDcb(const TtySettings& tty, CommDcb& dcb) {
       if ((tty.cflag & CBAUD) == r.code) dcb.BaudRate = r.rate;
   }
   switch (tty.cflag & CSIZE) {
-    case CS5: dcb.ByteSize = 5; break;
-    case CS6: dcb.ByteSize = 6; break;
-    case CS7: dcb.ByteSize = 7; break;
-    default: dcb.ByteSize = 8; break;
+    case CS5:
+      dcb.ByteSize = 5;
+      break;
+    case CS6:
+      dcb.ByteSize = 6;
+      break;
+    case CS7:
+      dcb.ByteSize = 7;
+      break;
+    default:
+      dcb.ByteSize = 8;
+      break;
   }
   if (tty.cflag & CSTOPB)
     dcb.StopBits = dcb.ByteSize == 5 ? ONE5STOPBITS : TWOSTOPBITS;
@@ -310,7 +330,8 @@ class LinuxCommPort final : public CommPort {
     std::lock_guard lock(mutex_);
     read = 0;
     if (closed_) return EBADF;
-    Drain();
+    // A read takes all it asks for, also what lies in the kernel beyond the queue's size.
+    Drain(std::max<std::size_t>(input_cap_, size));
     if (input_.empty() && input_error_ != 0) return std::exchange(input_error_, 0);
     const std::size_t n = std::min<std::size_t>(size, input_.size());
     std::memcpy(buffer, input_.data(), n);
@@ -334,6 +355,7 @@ class LinuxCommPort final : public CommPort {
     }
     if (tx_.empty()) {
       written = tx_done_;
+      Wake();  // a waiting worker sees the output drain at once
       return 0;
     }
     write_ = WriteState::Pending;
@@ -348,7 +370,8 @@ class LinuxCommPort final : public CommPort {
       case CommSlot::Write:
         transferred = tx_done_;
         switch (write_) {
-          case WriteState::None: return 0;
+          case WriteState::None:
+            return 0;
           case WriteState::Pending:
             if (!closed_) {
               if (const std::uint32_t error = Push()) FailWrite(error);
@@ -356,9 +379,11 @@ class LinuxCommPort final : public CommPort {
             transferred = tx_done_;
             if (write_ == WriteState::Pending) return kErrorIoPending;
             return GetOverlappedResultLocked(transferred);
-          default: return GetOverlappedResultLocked(transferred);
+          default:
+            return GetOverlappedResultLocked(transferred);
         }
-      case CommSlot::Read: return 0;  // reads never stay outstanding
+      case CommSlot::Read:
+        return 0;  // reads never stay outstanding
       case CommSlot::Status:
         if (status_done_) {
           status_done_ = false;
@@ -391,7 +416,8 @@ class LinuxCommPort final : public CommPort {
         status_waiting_ = false;
         status_done_ = false;
         break;
-      case CommSlot::Read: break;
+      case CommSlot::Read:
+        break;
     }
     return 0;
   }
@@ -420,7 +446,8 @@ class LinuxCommPort final : public CommPort {
       if (tx_active_ && write_ != WriteState::Pending && Baud() > 0) {
         const std::uint64_t drain =
             static_cast<std::uint64_t>(tx_outq_) * bits_per_char_ * 1000 / Baud() + 1;
-        timeout = static_cast<int>(std::min<std::uint64_t>(static_cast<std::uint64_t>(timeout), drain));
+        timeout =
+            static_cast<int>(std::min<std::uint64_t>(static_cast<std::uint64_t>(timeout), drain));
       }
       pollfd fds[2] = {{wake_fd_, POLLIN, 0}, {fd_, 0, 0}};
       if (!hung_up_ && input_.size() < input_cap_) fds[1].events |= POLLIN;
@@ -437,8 +464,7 @@ class LinuxCommPort final : public CommPort {
         std::uint64_t value;
         [[maybe_unused]] ssize_t ignored = ::read(wake_fd_, &value, sizeof value);
       }
-      if (r > 0 && count == 2 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)))
-        hung_up_ = true;
+      if (r > 0 && count == 2 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) hung_up_ = true;
     }
   }
 
@@ -479,15 +505,32 @@ class LinuxCommPort final : public CommPort {
     int bits = 0;
     unsigned long request = 0;
     switch (function) {
-      case SETRTS: bits = TIOCM_RTS; request = TIOCMBIS; break;
-      case CLRRTS: bits = TIOCM_RTS; request = TIOCMBIC; break;
-      case SETDTR: bits = TIOCM_DTR; request = TIOCMBIS; break;
-      case CLRDTR: bits = TIOCM_DTR; request = TIOCMBIC; break;
-      case SETXOFF: return ioctl(fd_, TCXONC, TCOOFF) == 0 ? 0 : Errno();
-      case SETXON: return ioctl(fd_, TCXONC, TCOON) == 0 ? 0 : Errno();
-      case SETBREAK: return Break(true);
-      case CLRBREAK: return Break(false);
-      default: return EINVAL;
+      case SETRTS:
+        bits = TIOCM_RTS;
+        request = TIOCMBIS;
+        break;
+      case CLRRTS:
+        bits = TIOCM_RTS;
+        request = TIOCMBIC;
+        break;
+      case SETDTR:
+        bits = TIOCM_DTR;
+        request = TIOCMBIS;
+        break;
+      case CLRDTR:
+        bits = TIOCM_DTR;
+        request = TIOCMBIC;
+        break;
+      case SETXOFF:
+        return ioctl(fd_, TCXONC, TCOOFF) == 0 ? 0 : Errno();
+      case SETXON:
+        return ioctl(fd_, TCXONC, TCOON) == 0 ? 0 : Errno();
+      case SETBREAK:
+        return Break(true);
+      case CLRBREAK:
+        return Break(false);
+      default:
+        return EINVAL;
     }
     if (!modem_lines_) return 0;
     return ioctl(fd_, request, &bits) == 0 ? 0 : Errno();
@@ -554,9 +597,12 @@ class LinuxCommPort final : public CommPort {
 
   bool Signalled(CommSlot slot) const {
     switch (slot) {
-      case CommSlot::Status: return status_done_;
-      case CommSlot::Write: return write_ != WriteState::None && write_ != WriteState::Pending;
-      case CommSlot::Read: return false;
+      case CommSlot::Status:
+        return status_done_;
+      case CommSlot::Write:
+        return write_ != WriteState::None && write_ != WriteState::Pending;
+      case CommSlot::Read:
+        return false;
     }
     return false;
   }
@@ -572,9 +618,12 @@ class LinuxCommPort final : public CommPort {
     const WriteState state = write_;
     write_ = WriteState::None;
     switch (state) {
-      case WriteState::Aborted: return kErrorOperationAborted;
-      case WriteState::Failed: return write_error_;
-      default: return 0;
+      case WriteState::Aborted:
+        return kErrorOperationAborted;
+      case WriteState::Failed:
+        return write_error_;
+      default:
+        return 0;
     }
   }
 
@@ -609,11 +658,11 @@ class LinuxCommPort final : public CommPort {
 
   void Record(std::uint32_t events) { history_ |= events & mask_; }
 
-  // Moves what the kernel holds into the queue, up to its size.
-  void Drain() {
+  // Moves what the kernel holds into the queue, until the queue holds `limit` bytes.
+  void Drain(std::size_t limit) {
     char raw[4096];
-    while (input_.size() < input_cap_) {
-      const std::size_t want = std::min(sizeof raw, input_cap_ - input_.size());
+    while (input_.size() < limit) {
+      const std::size_t want = std::min(sizeof raw, limit - input_.size());
       const ssize_t n = ::read(fd_, raw, want);
       if (n < 0) {
         if (errno == EINTR) continue;
@@ -635,7 +684,7 @@ class LinuxCommPort final : public CommPort {
   // Returns the error of a failed device query, if any.
   std::uint32_t Check() {
     std::uint32_t error = 0;
-    Drain();
+    Drain(input_cap_);
     if (input_error_ != 0 && input_.empty()) error = std::exchange(input_error_, 0);
 
     if (counters_) {

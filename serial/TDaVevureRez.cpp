@@ -1,6 +1,7 @@
 #include "serial/TDaVevureRez.h"
 
 #include <cerrno>
+#include <iterator>
 
 #include "platform/System.h"
 #include "serial/TVoDiviVuvovi.h"
@@ -19,6 +20,7 @@ constexpr int kIdleChecks = 20;
 constexpr auto kIdleCheckPeriod = std::chrono::milliseconds(75);
 constexpr int kEndChecks = 5;
 constexpr auto kEndCheckPeriod = std::chrono::milliseconds(250);
+constexpr auto kServeSlice = std::chrono::milliseconds(5);
 
 constexpr std::size_t kPortNameLimit = 75;
 
@@ -54,9 +56,9 @@ struct CharTime {
   std::uint32_t micros;
 };
 constexpr CharTime kCharTimes[] = {
-    {75, 150000}, {110, 100000}, {134, 82000}, {300, 37000},  {600, 18000},  {1200, 9000},
-    {2400, 4500}, {4800, 2300},  {9600, 1100}, {14400, 760},  {19200, 570},  {38400, 290},
-    {56000, 200}, {57600, 190},  {115200, 95}, {128000, 85},  {256000, 43},
+    {75, 150000}, {110, 100000}, {134, 82000}, {300, 37000}, {600, 18000}, {1200, 9000},
+    {2400, 4500}, {4800, 2300},  {9600, 1100}, {14400, 760}, {19200, 570}, {38400, 290},
+    {56000, 200}, {57600, 190},  {115200, 95}, {128000, 85}, {256000, 43},
 };
 
 std::string DevicePath(const ByteString& name) {
@@ -82,20 +84,34 @@ TDaVevureRez::~TDaVevureRez() {
   ShutdownInProgress = true;
   SwitchPort(false);
   WorkThread->Terminate();
-  for (int i = 0; i < kEndChecks && !WorkThreadIsTerminated; ++i)
-    WorkThread->WaitFor([&] { return WorkThreadIsTerminated.load(); }, kEndCheckPeriod);
-  // A worker blocked in a hand-over can only end once it is served; during shutdown
-  // every relay does nothing.
-  while (!WorkThread->Ended()) {
-    fLoop.ServeSynchronize();
-    WorkThread->WaitFor([&] { return WorkThread->Ended(); }, std::chrono::milliseconds(5));
-  }
+  AwaitWorker([&] { return WorkThreadIsTerminated.load(); }, kEndChecks, kEndCheckPeriod);
+  while (!WorkThread->Ended()) AwaitWorker([&] { return WorkThread->Ended(); }, 1, kServeSlice);
   WorkThread.reset();
   WorkThreadTerminated();
   // The operation slots went with the port; the clusters go with the list.
 }
 
-void TDaVevureRez::WorkThreadTerminated() { WorkThreadIsRunning = false; }
+void TDaVevureRez::WorkThreadTerminated() {
+  WorkThreadIsRunning = false;
+}
+
+// Waits at most `checks` x `period` for `done`. During destruction the waits also serve
+// hand-overs: every relay does nothing then, and a worker caught in one could not end
+// otherwise.
+void TDaVevureRez::AwaitWorker(const std::function<bool()>& done, int checks,
+                               std::chrono::milliseconds period) {
+  for (int i = 0; i < checks && !done(); ++i) {
+    if (!ShutdownInProgress) {
+      WorkThread->WaitFor(done, period);
+      continue;
+    }
+    const auto end = std::chrono::steady_clock::now() + period;
+    while (!done() && std::chrono::steady_clock::now() < end) {
+      fLoop.ServeSynchronize();
+      WorkThread->WaitFor(done, kServeSlice);
+    }
+  }
+}
 
 // ---------------------------------------------------------------------------------------
 // Reports
@@ -104,6 +120,23 @@ void TDaVevureRez::ReportError(std::uint32_t Place, std::uint32_t Code, const By
                                std::uint8_t Noise) {
   if (ShutdownInProgress || Noise > fErrorNoise || !OnProcessError) return;
   OnProcessError(fOwner, Place, Code, Msg, Noise);
+}
+
+std::uint32_t TDaVevureRez::EventBit(TNotifyEvent TDaVevureRez::*Event) {
+  for (std::size_t i = 0; i < std::size(kEvents); ++i)
+    if (kEvents[i] == Event) return 1u << i;
+  return 0;
+}
+
+std::uint32_t TDaVevureRez::Listeners() const {
+  std::uint32_t bits = 0;
+  for (std::size_t i = 0; i < std::size(kEvents); ++i)
+    if (this->*kEvents[i]) bits |= 1u << i;
+  if (OnProcessError && !ShutdownInProgress) {
+    for (std::uint8_t noise = 0; noise <= 2; ++noise)
+      if (noise <= fErrorNoise) bits |= ReportBit(noise);
+  }
+  return bits;
 }
 
 std::shared_ptr<platform::CommPort> TDaVevureRez::Port() const {
@@ -119,14 +152,16 @@ void TDaVevureRez::SwitchPort(bool Activate) {
   if (fActive) {
     ReportError(0x1131, 0, "Meldung: starte Deaktivierung des Ports", kMessage);
     const auto port = Port();
+    fClosingListeners = Listeners();
+    fClosing = true;
     if (const std::uint32_t error = port->SetCommMask(0))
       ReportError(0x1132, error, "Fehler: beim Deaktivieren der ComPorts", kError);
     fActive = false;
-    for (int i = 0; i < kIdleChecks && WorkThreadIsRunning; ++i)
-      WorkThread->WaitFor([&] { return !WorkThreadIsRunning; }, kIdleCheckPeriod);
+    AwaitWorker([&] { return !WorkThreadIsRunning; }, kIdleChecks, kIdleCheckPeriod);
+    fClosing = false;
     if (WorkThreadIsRunning) ReportError(0x1133, 0, "Warnung: Thread läuft noch", kWarning);
-    if (const std::uint32_t error = port->PurgeComm(PURGE_TXABORT | PURGE_RXABORT |
-                                                    PURGE_TXCLEAR | PURGE_RXCLEAR))
+    if (const std::uint32_t error =
+            port->PurgeComm(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR))
       ReportError(0x1134, error, "Fehler: löschen der Queues", kError);
     if (const std::uint32_t error = port->EscapeCommFunction(CLRDTR))
       ReportError(0x1062, error, "Fehler: DTR löschen", kError);
@@ -230,11 +265,11 @@ void TDaVevureRez::XTODefault() {
   SetWTOCharDelayTime(micros);
 }
 
-#define FLASHER_REAPPLYING_SETTER(Name, Type)    \
-  void TDaVevureRez::Set##Name(Type Value) {     \
-    if (Value == f##Name) return;                \
-    f##Name = Value;                             \
-    if (fActive) ApplyCommState();               \
+#define FLASHER_REAPPLYING_SETTER(Name, Type) \
+  void TDaVevureRez::Set##Name(Type Value) {  \
+    if (Value == f##Name) return;             \
+    f##Name = Value;                          \
+    if (fActive) ApplyCommState();            \
   }
 FLASHER_REAPPLYING_SETTER(ParityType, std::uint8_t)
 FLASHER_REAPPLYING_SETTER(ParityErrorChar, char)
@@ -293,7 +328,9 @@ void TDaVevureRez::SetWTOExtraDelayTime(std::uint32_t Value) {
   if (Value != fWTOExtraDelayTime) fWTOExtraDelayTime = Value;
 }
 
-void TDaVevureRez::SetClusterSize(std::uint32_t Value) { fClusterSize = Value; }
+void TDaVevureRez::SetClusterSize(std::uint32_t Value) {
+  fClusterSize = Value;
+}
 
 void TDaVevureRez::SetRxQueueSize(std::uint32_t Value) {
   if (Value == fRxQueueSize) return;
@@ -315,9 +352,13 @@ void TDaVevureRez::SetXTOAuto(bool Value) {
   if (fXTOAuto) XTODefault();
 }
 
-void TDaVevureRez::SetErrorNoise(std::uint8_t Value) { fErrorNoise = Value; }
+void TDaVevureRez::SetErrorNoise(std::uint8_t Value) {
+  fErrorNoise = Value;
+}
 
-void TDaVevureRez::SetReadRequest(bool Value) { fReadRequest = Value; }
+void TDaVevureRez::SetReadRequest(bool Value) {
+  fReadRequest = Value;
+}
 
 // ---------------------------------------------------------------------------------------
 // Modem control outputs
@@ -364,7 +405,9 @@ TAxSerialCluster* TDaVevureRez::Head() {
   return RxDClusterList.empty() ? nullptr : RxDClusterList.front().get();
 }
 
-void TDaVevureRez::DropHead() { RxDClusterList.pop_front(); }
+void TDaVevureRez::DropHead() {
+  RxDClusterList.pop_front();
+}
 
 std::uint32_t TDaVevureRez::NextClusterSize() {
   const TAxSerialCluster* head = Head();

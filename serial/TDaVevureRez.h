@@ -13,9 +13,12 @@
 // most the first 75 characters of the name count.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 
 #include "platform/CommPort.h"
@@ -200,6 +203,27 @@ class TDaVevureRez : public TObject {
   friend class TVoDiviVuvovi;
 
   static constexpr std::uint32_t kNoCluster = 0xFFFFFFFF;
+  // The event slots, in order; bit i of a handler mask stands for kEvents[i].
+  static constexpr TNotifyEvent TDaVevureRez::*kEvents[] = {
+      &TDaVevureRez::OnTxQueueEmptyEvent, &TDaVevureRez::OnComEvent,
+      &TDaVevureRez::OnComStat,           &TDaVevureRez::OnBreakEvent,
+      &TDaVevureRez::OnCTSEvent,          &TDaVevureRez::OnDSREvent,
+      &TDaVevureRez::OnLineErrorEvent,    &TDaVevureRez::OnRingEvent,
+      &TDaVevureRez::OnRLSDEvent,         &TDaVevureRez::OnRxClusterEvent,
+      &TDaVevureRez::OnRxCharEvent,       &TDaVevureRez::OnRxEventCharEvent,
+      &TDaVevureRez::OnWriteDone,
+  };
+  // Bits above the events: a report of level 0, 1, 2 would reach a handler.
+  static constexpr std::uint32_t kReportBit = 1u << 13;
+  static std::uint32_t EventBit(TNotifyEvent TDaVevureRez::*Event);
+  static std::uint32_t ReportBit(std::uint8_t Noise) {
+    return kReportBit << std::min<std::uint8_t>(Noise, 2);
+  }
+  std::uint32_t Listeners() const;
+  // While closing waits for the worker the main thread can change no handler, so the
+  // worker may tell a hand-over that would find none and skip it, as it would have to
+  // wait for the end of the closing otherwise.
+  bool Unheard(std::uint32_t Bit) const { return fClosing && !(fClosingListeners & Bit); }
 
   void ApplyCommState();
   void ReportError(std::uint32_t Place, std::uint32_t Code, const ByteString& Msg,
@@ -208,6 +232,7 @@ class TDaVevureRez : public TObject {
   void SetEventMask();
   void ResetOverlapped(platform::CommSlot Slot);
   void WorkThreadTerminated();
+  void AwaitWorker(const std::function<bool()>& done, int checks, std::chrono::milliseconds period);
   // The open port, or a stand-in whose every call fails as on a closed handle.
   std::shared_ptr<platform::CommPort> Port() const;
   // The oldest cluster, null for an empty queue.
@@ -267,6 +292,8 @@ class TDaVevureRez : public TObject {
   std::atomic<bool> WorkThreadIsRunning{false};
   std::atomic<bool> WorkThreadIsTerminated{false};
   std::atomic<bool> ShutdownInProgress{false};
+  std::atomic<bool> fClosing{false};
+  std::atomic<std::uint32_t> fClosingListeners{0};
   std::deque<std::unique_ptr<TAxSerialCluster>> RxDClusterList;
   std::int32_t LastErr = 0;
   std::int32_t Platform = 0;

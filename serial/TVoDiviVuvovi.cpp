@@ -85,6 +85,10 @@ void TVoDiviVuvovi::ActivePass() {
     WaitForReadEvent = false;
     WaitForComEvent = false;
     port_ = std::move(current);
+    // Bytes that are already waiting at the first poll of a newly opened port have waited
+    // since the opening, not since whenever the previous port was last found empty.
+    StartTime = Owner.fLoop.TickCount();
+    RxErrors = 0;
   }
   dispatched_ = false;
   read_waiting_ = false;
@@ -104,8 +108,8 @@ void TVoDiviVuvovi::ActivePass() {
       FinishComEvent();
     } else if (RetCode != platform::kWaitTimeout) {
       if (PortIsCurrent()) SetError(0x61, RetCode, "Fehler: auslesen Overlapped Result", 0);
-      WaitForReadEvent = false;
-      WaitForComEvent = false;
+      Forget(CommSlot::Read);
+      Forget(CommSlot::Status);
     }
   } else if (port_ && WaitForReadEvent) {
     RetCode = port_->WaitForSlots({CommSlot::Read}, limit);
@@ -114,7 +118,7 @@ void TVoDiviVuvovi::ActivePass() {
       FinishRead();
     } else if (RetCode != platform::kWaitTimeout) {
       if (PortIsCurrent()) SetError(0x62, RetCode, "Fehler: auslesen Overlapped Result", 0);
-      WaitForReadEvent = false;
+      Forget(CommSlot::Read);
     }
   } else if (port_ && WaitForComEvent) {
     RetCode = port_->WaitForSlots({CommSlot::Status}, limit);
@@ -123,7 +127,7 @@ void TVoDiviVuvovi::ActivePass() {
       FinishComEvent();
     } else if (RetCode != platform::kWaitTimeout) {
       if (PortIsCurrent()) SetError(0x63, RetCode, "Fehler: auslesen Overlapped Result", 0);
-      WaitForComEvent = false;
+      Forget(CommSlot::Status);
     }
   } else if (!dispatched_) {
     // Nothing outstanding and nothing happened (an event wait that cannot start, or a
@@ -151,7 +155,9 @@ void TVoDiviVuvovi::Pause(std::uint32_t ms) {
   cv_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return terminate_.load(); });
 }
 
-bool TVoDiviVuvovi::PortIsCurrent() const { return port_ && Owner.hComPort.load() == port_; }
+bool TVoDiviVuvovi::PortIsCurrent() const {
+  return port_ && Owner.hComPort.load() == port_;
+}
 
 // ---------------------------------------------------------------------------------------
 // Status, reads and events
@@ -167,6 +173,7 @@ void TVoDiviVuvovi::PollComState() {
     if (PortIsCurrent()) SetError(0x52, error, "Fehler: ClearCommError", 0);
     return;
   }
+  RxErrors |= ComErrorCode;
   if (ComErrorCode == Owner.fComError && ComStatus.Flags == Owner.fComStateFlags &&
       ComStatus.cbInQue == Owner.fComStateInQueue && ComStatus.cbOutQue == Owner.fComStateOutQueue)
     return;
@@ -181,6 +188,7 @@ void TVoDiviVuvovi::StartRead() {
   const std::uint32_t now = Owner.fLoop.TickCount();
   if (ComStatus.cbInQue == 0) {
     StartTime = now;
+    RxErrors = 0;
     return;
   }
   TickTime = now;
@@ -189,7 +197,7 @@ void TVoDiviVuvovi::StartRead() {
   const std::uint32_t limit =
       ComStatus.cbInQue * Owner.fRTOCharDelayTime / 1000 + Owner.fRTOExtraDelayTime;
   if (!Owner.fReadRequest && ComStatus.cbInQue < Owner.fClusterSize &&
-      TickTime - StartTime <= limit && (ComErrorCode & kReceiveErrors) == 0) {
+      TickTime - StartTime <= limit && (RxErrors & kReceiveErrors) == 0) {
     read_waiting_ = true;
     read_due_ = limit + 1;
     return;
@@ -280,7 +288,8 @@ void TVoDiviVuvovi::DispatchComEvents() {
 void TVoDiviVuvovi::MakeCluster() {
   if (Owner.ShutdownInProgress) return;
   const std::size_t size = std::min<std::size_t>(BytesRead, Buffer.size());
-  Cluster = std::make_unique<TAxSerialCluster>(ByteString(Buffer.data(), size), ComErrorCode);
+  Cluster = std::make_unique<TAxSerialCluster>(ByteString(Buffer.data(), size), RxErrors);
+  RxErrors = 0;
   HandOver(&TVoDiviVuvovi::SyncRxCluster);
   Cluster.reset();
 }
@@ -291,15 +300,14 @@ void TVoDiviVuvovi::MakeCluster() {
 void TVoDiviVuvovi::CheckWrite() {
   if (!Owner.fSendInProgress) return;
   // The port went while the write was outstanding: closing aborted it.
-  const std::uint32_t result =
-      port_ ? port_->GetOverlappedResult(CommSlot::Write, WrittenBytes)
-            : platform::kErrorOperationAborted;
+  const std::uint32_t result = port_ ? port_->GetOverlappedResult(CommSlot::Write, WrittenBytes)
+                                     : platform::kErrorOperationAborted;
   if (!port_) WrittenBytes = 0;
   if (result == 0) {
     Owner.fWrittenBytes = WrittenBytes;
     Owner.fSendInProgress = false;
     if (WrittenBytes != Owner.BytesToWrite) SetError(0x11, RetCode, "Fehler: Schreiben Timeout", 0);
-    HandOver(&TVoDiviVuvovi::SyncWriteDone);
+    HandOverWriteDone();
   } else if (result == platform::kErrorIoIncomplete) {
     // still running
   } else if (result == platform::kErrorIoPending) {
@@ -312,20 +320,36 @@ void TVoDiviVuvovi::CheckWrite() {
       ResetWriteSlot();
       Owner.fSendInProgress = false;
       SetError(0x12, platform::kErrorIoPending, "Fehler: Schreiben Timeout", 0);
-      HandOver(&TVoDiviVuvovi::SyncWriteDone);
+      HandOverWriteDone();
     }
   } else {
     ResetWriteSlot();
     Owner.fSendInProgress = false;
     SetError(0x25E6, result, "Error getting Overlapped Result", 0);
-    HandOver(&TVoDiviVuvovi::SyncWriteDone);
+    HandOverWriteDone();
   }
 }
 
 void TVoDiviVuvovi::ResetWriteSlot() {
+  ResetSlot(CommSlot::Write);
+}
+
+void TVoDiviVuvovi::ResetSlot(CommSlot slot) {
   if (!port_) return;
-  if (const std::uint32_t error = port_->ResetOverlapped(CommSlot::Write))
+  if (const std::uint32_t error = port_->ResetOverlapped(slot))
     SetError(0x1111, error, "Fehler: Resetten eines Overlapped Events", 0);
+}
+
+// An operation given up after a failed wait is also abandoned at the port; left running
+// there, it would make every new start of its kind fail.
+void TVoDiviVuvovi::Forget(CommSlot slot) {
+  ResetSlot(slot);
+  if (slot == CommSlot::Read) {
+    WaitForReadEvent = false;
+    Buffer.clear();
+  } else {
+    WaitForComEvent = false;
+  }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -333,6 +357,7 @@ void TVoDiviVuvovi::ResetWriteSlot() {
 
 void TVoDiviVuvovi::SetError(std::uint32_t APlace, std::uint32_t ACode, const ByteString& AMsg,
                              std::uint8_t ANoise) {
+  if (Owner.Unheard(TDaVevureRez::ReportBit(ANoise))) return;
   Place = APlace;
   Code = ACode;
   Msg = AMsg;
@@ -348,14 +373,21 @@ void TVoDiviVuvovi::HandOver(void (TVoDiviVuvovi::*Relay)()) {
 
 // Whether a handler is assigned is looked at on the main thread, which alone assigns them.
 void TVoDiviVuvovi::HandOverEvent(TNotifyEvent TDaVevureRez::*Event) {
-  if (Owner.ShutdownInProgress) return;
+  if (Owner.ShutdownInProgress || Owner.Unheard(TDaVevureRez::EventBit(Event))) return;
   Owner.fLoop.Synchronize([this, Event] {
     const TNotifyEvent& handler = Owner.*Event;
     if (handler && !Owner.ShutdownInProgress) handler(&Owner);
   });
 }
 
-void TVoDiviVuvovi::SyncReportError() { Owner.ReportError(Place, Code, Msg, Noise); }
+void TVoDiviVuvovi::HandOverWriteDone() {
+  if (Owner.Unheard(TDaVevureRez::EventBit(&TDaVevureRez::OnWriteDone))) return;
+  HandOver(&TVoDiviVuvovi::SyncWriteDone);
+}
+
+void TVoDiviVuvovi::SyncReportError() {
+  Owner.ReportError(Place, Code, Msg, Noise);
+}
 
 void TVoDiviVuvovi::SyncRxCluster() {
   if (Owner.ShutdownInProgress) return;

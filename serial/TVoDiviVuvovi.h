@@ -60,6 +60,8 @@ class TVoDiviVuvovi {
   void SetError(std::uint32_t APlace, std::uint32_t ACode, const ByteString& AMsg,
                 std::uint8_t ANoise);
   void ResetWriteSlot();
+  void ResetSlot(platform::CommSlot slot);
+  void Forget(platform::CommSlot slot);
   // The time left (ms) before the waiting bytes must be cut, at most the 75 ms bound.
   std::uint32_t WaitLimit() const;
   // A pause that ends on news from the port (or on Wake when there is no port).
@@ -72,6 +74,7 @@ class TVoDiviVuvovi {
   // Hand-overs to the main thread.
   void HandOver(void (TVoDiviVuvovi::*Relay)());
   void HandOverEvent(TNotifyEvent TDaVevureRez::*Event);
+  void HandOverWriteDone();
   void SyncReportError();
   void SyncRxCluster();
   void SyncWriteDone();
@@ -88,6 +91,9 @@ class TVoDiviVuvovi {
   std::uint32_t BytesRead = 0;
   platform::CommStat ComStatus;
   std::uint32_t ComErrorCode = 0;
+  // Line errors of every poll since the waiting bytes began to arrive: they belong to the
+  // next cluster, whichever poll saw them.
+  std::uint32_t RxErrors = 0;
   std::uint32_t ComEventFlags = 0;
   std::uint32_t ModemState = 0;
   std::uint32_t RetCode = 0;
