@@ -16,7 +16,9 @@ const char kKeineAntwortSendewunsch[] = "Keine Antwort auf Sendewunsch !";
 char At(const ByteString& b, std::int64_t k) {
   return k >= 0 && static_cast<std::size_t>(k) < b.size() ? b[static_cast<std::size_t>(k)] : '\0';
 }
-std::int64_t Len(const ByteString& b) { return static_cast<std::int64_t>(b.size()); }
+std::int64_t Len(const ByteString& b) {
+  return static_cast<std::int64_t>(b.size());
+}
 
 }  // namespace
 
@@ -285,7 +287,9 @@ bool CRCForm(const ByteString& b) {
   const std::int64_t n = Len(b);
   return At(b, n - 6) == DLE && At(b, n - 5) == ETX && TAxProtokollCluster(b).VergleicheCRC();
 }
-bool IstBlockUmschaltung(const ByteString& b) { return b.size() == 2 && b[0] == DLE && b[1] == ETX; }
+bool IstBlockUmschaltung(const ByteString& b) {
+  return b.size() == 2 && b[0] == DLE && b[1] == ETX;
+}
 
 }  // namespace
 
@@ -390,8 +394,7 @@ void T3964RProzedur::Uebergang3964RPlus(const ByteString& b) {
       return;
 
     case PStatus::p3964rpstSTXSend:
-      if (n == 1 && At(b, 0) == DLE && fP3964RPBlockModeSendRequest &&
-          !fP3964RPBlockModeSendLock) {
+      if (n == 1 && At(b, 0) == DLE && fP3964RPBlockModeSendRequest && !fP3964RPBlockModeSendLock) {
         fP3964RPStatus = PStatus::p3964rpstUmschaltBlockSend;
         Sende(ByteString{DLE, ETX});
       } else if (n == 1 && At(b, 0) == DLE) {

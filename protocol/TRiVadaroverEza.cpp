@@ -157,11 +157,11 @@ void TRiVadaroverEza::Einhaken(TDoVuverUve& Line) {
 void TRiVadaroverEza::Aushaken(TDoVuverUve& Line) {
   for (TNotifyEvent* e :
        {&Line.OnComTxQueueEmptyEvent, &Line.OnComComEvent, &Line.OnComComStat,
-        &Line.OnComBreakEvent, &Line.OnComCTSEvent, &Line.OnComDSREvent,
-        &Line.OnComLineErrorEvent, &Line.OnComRingEvent, &Line.OnComRLSDEvent,
-        &Line.OnComRxClusterEvent, &Line.OnComRxCharEvent, &Line.OnComRxEventCharEvent,
-        &Line.OnComWriteDone, &Line.OnComProcessError, &Line.OnConnectEvent,
-        &Line.OnDisconnectEvent, &Line.OnDataSendEvent, &Line.OnDataRecieveEvent})
+        &Line.OnComBreakEvent, &Line.OnComCTSEvent, &Line.OnComDSREvent, &Line.OnComLineErrorEvent,
+        &Line.OnComRingEvent, &Line.OnComRLSDEvent, &Line.OnComRxClusterEvent,
+        &Line.OnComRxCharEvent, &Line.OnComRxEventCharEvent, &Line.OnComWriteDone,
+        &Line.OnComProcessError, &Line.OnConnectEvent, &Line.OnDisconnectEvent,
+        &Line.OnDataSendEvent, &Line.OnDataRecieveEvent})
     *e = nullptr;
   Line.OnErrorTransmitEvent = nullptr;
 }
@@ -233,9 +233,13 @@ ByteString TRiVadaroverEza::TakeCluster() {
   return fDoVuverUve ? fDoVuverUve->ReadNextCluster(size) : ByteString();
 }
 
-void TRiVadaroverEza::DataRecieveEvent() { Relay(OnDataRecieveEvent, this); }
+void TRiVadaroverEza::DataRecieveEvent() {
+  Relay(OnDataRecieveEvent, this);
+}
 
-void TRiVadaroverEza::SuccessfulReadyEvent() { Relay(OnSuccessfulReadyEvent, this); }
+void TRiVadaroverEza::SuccessfulReadyEvent() {
+  Relay(OnSuccessfulReadyEvent, this);
+}
 
 void TRiVadaroverEza::MeldeFehler(std::uint32_t Place, std::uint32_t Code, const ByteString& Msg,
                                   std::uint8_t Noise) {

@@ -156,7 +156,8 @@ class TRiVadaroverEza : public TObject, private T3964RLeitung {
   TDoVuverUve* fDoVuverUve = nullptr;
   TProtokoll fProtokoll = TProtokoll::pNone;
   std::uint32_t fP3964RPExtraDelayTime = 250;
-  std::unique_ptr<platform::Timer> T3964RWaitForAnswer;
+  // Before the timer, which is created with it.
   std::int32_t f3964RWaitForAnswer = 1000;
+  std::unique_ptr<platform::Timer> T3964RWaitForAnswer;
   T3964RProzedur fProzedur;
 };

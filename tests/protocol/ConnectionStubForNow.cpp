@@ -4,14 +4,19 @@
 // satisfy the linker. Delete this file (and tests/protocol/stubs/) when the real one lands.
 #include "connection/TDoVuverUve.h"
 
-TDoVuverUve::TDoVuverUve(TObject* AOwner, platform::MainLoop& loop)
-    : fLoop(loop), fOwner(AOwner) {}
+TDoVuverUve::TDoVuverUve(TObject* AOwner, platform::MainLoop& loop) : fLoop(loop), fOwner(AOwner) {}
 TDoVuverUve::~TDoVuverUve() = default;
 
-void TDoVuverUve::SetDaVevureRez(TDaVevureRez* Value) { fDaVevureRez = Value; }
-void TDoVuverUve::SetActive(bool Value) { fActive = Value; }
+void TDoVuverUve::SetDaVevureRez(TDaVevureRez* Value) {
+  fDaVevureRez = Value;
+}
+void TDoVuverUve::SetActive(bool Value) {
+  fActive = Value;
+}
 void TDoVuverUve::SendeDaten(const void*, std::uint32_t) {}
-std::uint32_t TDoVuverUve::GetNextClusterSize() { return 0; }
+std::uint32_t TDoVuverUve::GetNextClusterSize() {
+  return 0;
+}
 ByteString TDoVuverUve::ReadNextCluster(std::uint32_t& ClusterSize) {
   ClusterSize = 0;
   return {};

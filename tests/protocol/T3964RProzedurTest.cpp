@@ -84,12 +84,9 @@ struct Zeile {
 };
 
 const std::map<std::string, ByteString> kTexts = {
-    {"err3030", "Senden nicht erfolgreich !"},
-    {"err3031", "Keine Antwort auf Sendewunsch !"},
-    {"err3040", "Senden nicht erfolgreich !"},
-    {"err3041", "Keine Antwort auf Sendewunsch !"},
-    {"err3042", "Keine Antwort auf ToggleBlock !"},
-    {"err3043", "Keine Antwort im Blockmodus !"},
+    {"err3030", "Senden nicht erfolgreich !"},      {"err3031", "Keine Antwort auf Sendewunsch !"},
+    {"err3040", "Senden nicht erfolgreich !"},      {"err3041", "Keine Antwort auf Sendewunsch !"},
+    {"err3042", "Keine Antwort auf ToggleBlock !"}, {"err3043", "Keine Antwort im Blockmodus !"},
 };
 
 class T3964RTabelle : public ::testing::Test {
@@ -155,6 +152,7 @@ class T3964RTabelle : public ::testing::Test {
 };
 
 TEST_F(T3964RTabelle, ReceiveTransitions3964R) {
+  // clang-format off
   Run(
       {
           {.name = "0: clusters are ignored", .state = 0, .in = {"02"}, .trace = "", .next = 0},
@@ -207,9 +205,11 @@ TEST_F(T3964RTabelle, ReceiveTransitions3964R) {
            .trace = "1:15", .next = 1, .frames = 1, .transmitsAfter = 1},
       },
       false);
+  // clang-format on
 }
 
 TEST_F(T3964RTabelle, TimerSteps3964R) {
+  // clang-format off
   Run(
       {
           {.name = "0: the timer stops", .state = 0, .in = {}, .trace = "", .next = 0},
@@ -232,9 +232,11 @@ TEST_F(T3964RTabelle, TimerSteps3964R) {
            .frames = 1},
       },
       false);
+  // clang-format on
 }
 
 TEST_F(T3964RTabelle, ReceiveTransitions3964RPlus) {
+  // clang-format off
   Run(
       {
           {.name = "0: ignored", .state = 0, .in = {"02"}, .trace = "", .next = 0},
@@ -322,9 +324,11 @@ TEST_F(T3964RTabelle, ReceiveTransitions3964RPlus) {
            .trace = "", .next = 1},
       },
       true);
+  // clang-format on
 }
 
 TEST_F(T3964RTabelle, TimerSteps3964RPlus) {
+  // clang-format off
   Run(
       {
           {.name = "0: the timer stops", .state = 0, .in = {}, .trace = "", .next = 0},
@@ -357,6 +361,7 @@ TEST_F(T3964RTabelle, TimerSteps3964RPlus) {
            .requestAfter = false},
       },
       true);
+  // clang-format on
 }
 
 // The flags as the application writes them.
