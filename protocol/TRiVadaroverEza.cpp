@@ -57,6 +57,7 @@ void TRiVadaroverEza::SetActive(bool Value) {
     if (fVerbindung == TVerbindungsTyp::vbtModem && fDoVuverUve) fDoVuverUve->SetActive(true);
     fActive = true;
   } else {
+    fProzedur.NeueEpoche();
     T3964RWaitForAnswer->Stop();
     if (MitProzedur(fProtokoll)) fProzedur.ResetCounters();
     if (fDoVuverUve) fDoVuverUve->SetActive(false);
