@@ -64,7 +64,7 @@ class Komponente : public ::testing::Test {
   // A serial port component under the line, whose extra delays block mode sets.
   TDaVevureRez& Serial() {
     if (!serial) {
-      serial = std::make_unique<TDaVevureRez>();
+      serial = std::make_unique<TDaVevureRez>(nullptr, loop);
       line.SetDaVevureRez(serial.get());
     }
     return *serial;
