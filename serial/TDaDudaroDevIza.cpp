@@ -14,7 +14,9 @@ using platform::MessageKind;
 
 namespace {
 
-QString Text(const std::string& utf8) { return QString::fromStdString(utf8); }
+QString Text(const std::string& utf8) {
+  return QString::fromStdString(utf8);
+}
 
 QComboBox* List(QWidget* parent, const char* name, std::initializer_list<const char*> items) {
   auto* box = new QComboBox(parent);
@@ -54,7 +56,9 @@ Layout* Packed(Layout* layout) {
 }
 
 // A whole decimal number as the platform converts it; throws ConversionError.
-int WholeNumber(const QLineEdit* edit) { return StrToInt(edit->text().toStdString()); }
+int WholeNumber(const QLineEdit* edit) {
+  return StrToInt(edit->text().toStdString());
+}
 
 // The selected entry's text read as a number, `fallback` when it is none.
 int NumberOr(const QString& text, int fallback) {
@@ -66,7 +70,9 @@ int NumberOr(const QString& text, int fallback) {
 }
 
 // A list index as a one-byte property takes it: nothing selected (-1) arrives as 255.
-std::uint8_t IndexByte(const QComboBox* box) { return static_cast<std::uint8_t>(box->currentIndex()); }
+std::uint8_t IndexByte(const QComboBox* box) {
+  return static_cast<std::uint8_t>(box->currentIndex());
+}
 
 }  // namespace
 
@@ -216,8 +222,8 @@ void TDaDudaroDevIza::SetDlgData() {
   CBParity->setCurrentIndex(c.ParityType() < CBParity->count() ? c.ParityType() : -1);
   CBStop->setCurrentIndex(c.StopBits() < CBStop->count() ? c.StopBits() : -1);
 
-  const auto* flow = std::find(std::begin(FlowControlValues), std::end(FlowControlValues),
-                               c.FlowControl());
+  const auto* flow =
+      std::find(std::begin(FlowControlValues), std::end(FlowControlValues), c.FlowControl());
   CBFlow->setCurrentIndex(flow == std::end(FlowControlValues)
                               ? 0
                               : static_cast<int>(flow - std::begin(FlowControlValues)));
@@ -305,7 +311,9 @@ void TDaDudaroDevIza::StandardLadenBtnClick() {
   done(platform::mrNo);
 }
 
-void TDaDudaroDevIza::CancelBtnClick() { done(platform::mrCancel); }
+void TDaDudaroDevIza::CancelBtnClick() {
+  done(platform::mrCancel);
+}
 
 void TDaDudaroDevIza::ValidateCharInput(QLineEdit* Sender) {
   Applied([&] { ParseCharInput(Sender->text().toStdU16String(), 0, Messages()); });

@@ -147,12 +147,15 @@ ByteString Utf8ToLatin1(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size()) {
     const auto lead = static_cast<unsigned char>(text[i]);
-    const std::size_t length = lead < 0x80           ? 1
+    const std::size_t length = lead < 0x80             ? 1
                                : (lead & 0xE0) == 0xC0 ? 2
                                : (lead & 0xF0) == 0xE0 ? 3
                                : (lead & 0xF8) == 0xF0 ? 4
                                                        : 0;
-    char32_t cp = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
+    char32_t cp = length == 1   ? lead
+                  : length == 2 ? lead & 0x1F
+                  : length == 3 ? lead & 0x0F
+                                : lead & 0x07;
     bool well_formed = length != 0 && i + length <= text.size();
     for (std::size_t k = 1; well_formed && k < length; ++k) {
       const auto next = static_cast<unsigned char>(text[i + k]);

@@ -26,8 +26,8 @@ class SettingsDialogBase : public QDialog {
   SettingsDialogBase(QWidget* parent, UserMessages* messages) : QDialog(parent) {
     setModal(true);
     if (!messages) {
-      own_messages_ = std::make_unique<QtMessages>(
-          this, QApplication::applicationDisplayName().toStdString());
+      own_messages_ =
+          std::make_unique<QtMessages>(this, QApplication::applicationDisplayName().toStdString());
       messages = own_messages_.get();
     }
     messages_ = messages;

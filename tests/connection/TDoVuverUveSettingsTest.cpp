@@ -120,9 +120,9 @@ TEST_F(ConnectionSettings, EveryValueSurvivesTheFileStoreInOrder) {
   RoundTrip(writer, reader);
   std::vector<std::string> names;
   reader.ValueNames(kKey, names);
-  EXPECT_EQ(names, (Strings{"PCSchnittstelle", "AnschlussTyp", "Wahlverfahren",
-                            "RxDCharDelayTime", "TeleNummer", "IniString", "MaxProtokollAnzahl",
-                            "TxDWaitSendTime", "Active", "ResetModem"}));
+  EXPECT_EQ(names, (Strings{"PCSchnittstelle", "AnschlussTyp", "Wahlverfahren", "RxDCharDelayTime",
+                            "TeleNummer", "IniString", "MaxProtokollAnzahl", "TxDWaitSendTime",
+                            "Active", "ResetModem"}));
   EXPECT_EQ(Stored(reader, kKey, "AnschlussTyp"), "1");
   EXPECT_EQ(Stored(reader, kKey, "IniString"), "ATX3 Prüfung");
   EXPECT_EQ(Stored(reader, kKey, "ResetModem"), "0");

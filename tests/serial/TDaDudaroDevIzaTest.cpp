@@ -59,7 +59,8 @@ TEST_F(SerialDialog, CaptionGroupsItemListsAndButtons) {
   TDaDudaroDevIza& d = Show({"ttyUSB1", "/dev/ttyS0", "COM10", "com2"});
   EXPECT_EQ(d.windowTitle().toStdString(), "DaVevureRez Einstellungen");
   Strings groups;
-  for (const auto* group : d.findChildren<QGroupBox*>()) groups.push_back(group->title().toStdString());
+  for (const auto* group : d.findChildren<QGroupBox*>())
+    groups.push_back(group->title().toStdString());
   EXPECT_EQ(groups, (Strings{"Grundeinstellungen", "Timing", "Erweitert", "XOn - XOff",
                              "Parity Error Replacement"}));
   EXPECT_EQ(Items(d.CBPort), (Strings{"/dev/ttyS0", "COM10", "com2", "ttyUSB1"}))
@@ -67,8 +68,8 @@ TEST_F(SerialDialog, CaptionGroupsItemListsAndButtons) {
   EXPECT_EQ(Items(d.CBParity), (Strings{"None (*)", "Odd", "Even", "Mark", "Space"}));
   EXPECT_EQ(Items(d.CBData), (Strings{"4 Bits", "5 Bits", "6 Bits", "7 Bits", "8 Bits"}));
   EXPECT_EQ(Items(d.CBBaud),
-            (Strings{"110", "300", "600", "1200", "2400", "4800", "9600", "14400", "19200",
-                     "38400", "56000", "57600", "115200", "128000", "256000"}));
+            (Strings{"110", "300", "600", "1200", "2400", "4800", "9600", "14400", "19200", "38400",
+                     "56000", "57600", "115200", "128000", "256000"}));
   EXPECT_EQ(Items(d.CBFlow), (Strings{"None (*)", "XOn-XOff", "RTS-CTS", "DSR-DTR", "VuVadudeva"}));
   EXPECT_EQ(Items(d.CBStop), (Strings{"1 Bit (*)", "1,5 Bits", "2 Bits"}));
   EXPECT_EQ(Items(d.CBReport),
@@ -82,10 +83,10 @@ TEST_F(SerialDialog, CaptionGroupsItemListsAndButtons) {
                                "OK", "Standard Setzen", "Standard Laden", "Cancel"}));
   Strings labels;
   for (const auto* label : d.findChildren<QLabel*>()) labels.push_back(label->text().toStdString());
-  for (const char* text : {"&Port", "Pari&ty", "&Databits", "&Baudrate", "&Flowcontrol", "&Stop",
-                           "Char Delay (µs)", "Extra Delay (ms)", "Sending", "Receiving",
-                           "XOn Char", "XOff Char", "XOn Limit (%)", "XOff Limit (%)", "Char",
-                           "Eventchar", "Report"})
+  for (const char* text :
+       {"&Port", "Pari&ty", "&Databits", "&Baudrate", "&Flowcontrol", "&Stop", "Char Delay (µs)",
+        "Extra Delay (ms)", "Sending", "Receiving", "XOn Char", "XOff Char", "XOn Limit (%)",
+        "XOff Limit (%)", "Char", "Eventchar", "Report"})
     EXPECT_NE(std::find(labels.begin(), labels.end(), text), labels.end()) << text;
 }
 

@@ -35,20 +35,38 @@ struct Settings {
 
 Settings Of(const TDaVevureRez& c) {
   auto u = [](char ch) { return static_cast<int>(static_cast<unsigned char>(ch)); };
-  return {c.ComPort(),           c.BaudRate(),          c.ParityType(),
-          u(c.ParityErrorChar()), c.ParityErrorReplacement(), c.StopBits(),
-          c.DataBits(),          u(c.XONChar()),        u(c.XOFFChar()),
-          c.XONLimDiv(),         c.XOFFLimDiv(),        c.FlowControl(),
-          c.StripNullChars(),    u(c.EventChar()),      c.RTOCharDelayTime(),
-          c.RTOExtraDelayTime(), c.ClusterSize(),       c.RxQueueSize(),
-          c.TxQueueSize(),       c.WTOCharDelayTime(),  c.WTOExtraDelayTime(),
-          c.XTOAuto(),           c.RTSState(),          c.DTRState(),
-          c.BREAKState(),        c.ErrorNoise(),        c.Active()};
+  return {c.ComPort(),
+          c.BaudRate(),
+          c.ParityType(),
+          u(c.ParityErrorChar()),
+          c.ParityErrorReplacement(),
+          c.StopBits(),
+          c.DataBits(),
+          u(c.XONChar()),
+          u(c.XOFFChar()),
+          c.XONLimDiv(),
+          c.XOFFLimDiv(),
+          c.FlowControl(),
+          c.StripNullChars(),
+          u(c.EventChar()),
+          c.RTOCharDelayTime(),
+          c.RTOExtraDelayTime(),
+          c.ClusterSize(),
+          c.RxQueueSize(),
+          c.TxQueueSize(),
+          c.WTOCharDelayTime(),
+          c.WTOExtraDelayTime(),
+          c.XTOAuto(),
+          c.RTSState(),
+          c.DTRState(),
+          c.BREAKState(),
+          c.ErrorNoise(),
+          c.Active()};
 }
 
-const Settings kDefaults{"COM2", 9600, 0, 0,    false, 0,    8,    11,    13,    33,   33,  0,
-                         false,  0,    1100, 250, 3072, 4096, 4096, 1100, 250, true, true, true,
-                         false,  2,    false};
+const Settings kDefaults{"COM2", 9600, 0,   0,     false, 0,    8,     11,   13,
+                         33,     33,   0,   false, 0,     1100, 250,   3072, 4096,
+                         4096,   1100, 250, true,  true,  true, false, 2,    false};
 
 class SerialSettings : public serial_test::FakePortFixture {
  protected:
@@ -137,16 +155,33 @@ TEST_F(SerialSettings, EveryValueSurvivesTheFileStoreAsText) {
   EXPECT_EQ(Stored(reader, kKey, "EventChar"), "ä");
   std::vector<std::string> names;
   reader.ValueNames(kKey, names);
-  EXPECT_EQ(names, (std::vector<std::string>{
-                       "ComPort",          "BaudRate",         "ParityType",
-                       "ParityErrorChar",  "ParityErrorReplacement", "StopBits",
-                       "DataBits",         "XONChar",          "XOFFChar",
-                       "XONLimDiv",        "XOFFLimDiv",       "FlowControl",
-                       "StripNullChars",   "EventChar",        "RTOCharDelayTime",
-                       "RTOExtraDelayTime", "ClusterSize",     "RxQueueSize",
-                       "TxQueueSize",      "WTOCharDelayTime", "WTOExtraDelayTime",
-                       "XTOAuto",          "RTSState",         "DTRState",
-                       "BREAKState",       "ErrorNoise",       "Active"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"ComPort",
+                                             "BaudRate",
+                                             "ParityType",
+                                             "ParityErrorChar",
+                                             "ParityErrorReplacement",
+                                             "StopBits",
+                                             "DataBits",
+                                             "XONChar",
+                                             "XOFFChar",
+                                             "XONLimDiv",
+                                             "XOFFLimDiv",
+                                             "FlowControl",
+                                             "StripNullChars",
+                                             "EventChar",
+                                             "RTOCharDelayTime",
+                                             "RTOExtraDelayTime",
+                                             "ClusterSize",
+                                             "RxQueueSize",
+                                             "TxQueueSize",
+                                             "WTOCharDelayTime",
+                                             "WTOExtraDelayTime",
+                                             "XTOAuto",
+                                             "RTSState",
+                                             "DTRState",
+                                             "BREAKState",
+                                             "ErrorNoise",
+                                             "Active"}));
   // The file is readable text: the character 11 is escaped, 255 is UTF-8.
   EXPECT_NE(scratch.Text().find("\"XOFFChar\"=sz:\"\\x0b\""), std::string::npos);
   EXPECT_NE(scratch.Text().find("\"ParityErrorChar\"=sz:\"ÿ\""), std::string::npos);

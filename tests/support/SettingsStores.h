@@ -20,9 +20,8 @@ class ScratchStore {
  public:
   ScratchStore() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = std::filesystem::temp_directory_path() /
-           ("settings-" + std::to_string(getpid()) + "-" + info->test_suite_name() + "-" +
-            info->name());
+    dir_ = std::filesystem::temp_directory_path() / ("settings-" + std::to_string(getpid()) + "-" +
+                                                     info->test_suite_name() + "-" + info->name());
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
     path_ = (dir_ / "quenzhal" / "registry.reg").string();
@@ -51,9 +50,7 @@ class FailingAfter final : public platform::Registry {
  public:
   explicit FailingAfter(int good_writes) : left_(good_writes) {}
 
-  platform::RegStatus KeyExists(std::string_view key) const override {
-    return tree.KeyExists(key);
-  }
+  platform::RegStatus KeyExists(std::string_view key) const override { return tree.KeyExists(key); }
   platform::RegStatus SubKeyNames(std::string_view key,
                                   std::vector<std::string>& names) const override {
     return tree.SubKeyNames(key, names);
