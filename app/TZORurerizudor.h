@@ -65,6 +65,9 @@ inline const ByteString kLeave = ByteString("\xF0\x0A\x00", 3);
 // mode: "VERidOvudida_Develop.exe" or the same without ".exe", ignoring ASCII case.
 bool IsDeveloperExecutable(const std::string& invoked_path);
 
+// The real serial port component.
+std::unique_ptr<TDaVevureRez> MakeSerialPort(TObject* owner, platform::MainLoop& loop);
+
 class TZORurerizudor : public TObject {
  public:
   struct Setup {

@@ -1,6 +1,5 @@
 #include "platform/qt/QtMessages.h"
 
-#include <QApplication>
 #include <QMessageBox>
 
 namespace platform {
@@ -10,7 +9,7 @@ MessageAnswer QtMessages::Show(MessageKind kind, const std::string& text) {
   QString body = QString::fromStdString(text);
   body.replace(QChar('\r'), QChar('\n'));
   QMessageBox box(parent_);
-  box.setWindowTitle(QApplication::applicationDisplayName());
+  box.setWindowTitle(QString::fromStdString(title_));
   box.setText(body);
   switch (kind) {
     case MessageKind::Plain:

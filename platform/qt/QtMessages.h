@@ -1,6 +1,7 @@
-// The user messages seam as Qt message boxes. The caption of every box is the application
-// title (QApplication::applicationName's display form, set at start-up).
+// The user messages seam as Qt message boxes, each with the application's title as caption.
 #pragma once
+
+#include <string>
 
 #include "platform/UserMessages.h"
 
@@ -10,11 +11,12 @@ namespace platform {
 
 class QtMessages final : public UserMessages {
  public:
-  explicit QtMessages(QWidget* parent = nullptr) : parent_(parent) {}
+  QtMessages(QWidget* parent, std::string title) : parent_(parent), title_(std::move(title)) {}
   MessageAnswer Show(MessageKind kind, const std::string& text) override;
 
  private:
   QWidget* parent_;
+  std::string title_;
 };
 
 }  // namespace platform
