@@ -136,10 +136,17 @@ class TDoVuverUve : public TObject {
 
  protected:
   platform::MainLoop& Loop() { return fLoop; }
+  TObject* Owner() const { return fOwner; }
 
  private:
   void UpdateConnected(bool Value);
   void SendeDatenIntern(const void* Data, std::uint32_t Size);
+  void SendeDatenIntern(const ByteString& Data);
+  void ModemEin();
+  void ModemAus();
+  // Removes the oldest lines while the log holds more than the limit.
+  void TrimLog();
+  void AppendLine(const std::string& header, const char* prefix, const std::string& payload);
   void ProtokollMeldung(const ByteString& Header, std::uint32_t Place, std::uint32_t Code,
                         const ByteString& Msg, std::uint8_t Noise);
 
@@ -155,6 +162,7 @@ class TDoVuverUve : public TObject {
   std::unique_ptr<platform::Timer> RxDCharTimer;
   std::int32_t fRxDCharTime = 250;
   std::uint32_t SendDataSize = 0;
+  std::uint64_t WriteCompletions = 0;  // tells a refused write from a completed one
   TAnschlussTyp fAnschlussTyp = TAnschlussTyp::astDirekt;
   TWahlverfahren fWahlverfahren = TWahlverfahren::wvfTon;
   ByteString fIniString;

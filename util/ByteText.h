@@ -36,3 +36,5 @@ std::u16string CharDisplayText(char16_t c);
 int StrToInt(std::string_view text);
 
 std::string Utf16ToUtf8(std::u16string_view text);
+// Bytes read as 8-bit characters (byte n is U+00nn), as UTF-8 text for people.
+std::string Latin1ToUtf8(std::string_view bytes);

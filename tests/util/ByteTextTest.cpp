@@ -107,6 +107,11 @@ TEST(CharDisplayText, EveryCharacterValueSurvivesTheRoundTrip) {
   EXPECT_TRUE(messages.shown.empty());
 }
 
+TEST(Latin1ToUtf8, BytesBecomeTheirCharacters) {
+  EXPECT_EQ(Latin1ToUtf8("CONNECT 9600\r\n"), "CONNECT 9600\r\n");
+  EXPECT_EQ(Latin1ToUtf8(std::string("\xE4\x00\xFF", 3)), std::string("\xC3\xA4\x00\xC3\xBF", 5));
+}
+
 TEST(Utf16ToUtf8, GermanTextAndSurrogates) {
   EXPECT_EQ(Utf16ToUtf8(u"Binärfile"), "Binärfile");
   EXPECT_EQ(Utf16ToUtf8(u"\U0001F600"), "\xF0\x9F\x98\x80");

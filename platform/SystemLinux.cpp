@@ -1,0 +1,33 @@
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/System.h"
+
+namespace platform {
+
+// Linux keeps a nice value per thread. Two steps above the process's own match "highest"
+// among the normal levels; real-time scheduling is not used, as a runaway real-time thread
+// could freeze the machine.
+bool RaiseThreadPriority() {
+  const auto tid = static_cast<id_t>(syscall(SYS_gettid));
+  errno = 0;
+  const int nice = getpriority(PRIO_PROCESS, tid);
+  if (nice == -1 && errno != 0) return false;
+  return setpriority(PRIO_PROCESS, tid, nice - 2) == 0;
+}
+
+std::int32_t OsVersion() {
+  utsname name{};
+  if (uname(&name) != 0) return 0;
+  int major = 0;
+  int minor = 0;
+  if (std::sscanf(name.release, "%d.%d", &major, &minor) < 1) return 0;
+  return (major & 0xFF) | ((minor & 0xFF) << 8);
+}
+
+}  // namespace platform
