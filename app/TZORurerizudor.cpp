@@ -316,3 +316,7 @@ void TZORurerizudor::RiVadaroverEza1ErrorAbortEvent(TObject*, std::uint32_t Plac
   EndRun(RunResult::ErrorReport, MessageKind::Plain,
          std::string("Es ist ein Fehler aufgetreten, das Flashen wird beendet !\r") + details);
 }
+
+std::unique_ptr<TDaVevureRez> MakeSerialPort(TObject* owner, platform::MainLoop& loop) {
+  return std::make_unique<TDaVevureRez>(owner, loop);
+}
