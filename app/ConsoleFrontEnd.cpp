@@ -41,7 +41,8 @@ void ConsoleView::SetCaption(const std::string& caption) {
 }
 
 void ConsoleView::SetProgress(int percent) {
-  if (percent == shown_progress_) return;
+  // The bar's reset at the end of a run says nothing on a terminal.
+  if (percent == shown_progress_ || percent == 0) return;
   // Off a terminal, whole steps of ten keep a captured log readable.
   if (!terminal_ && percent / 10 == shown_progress_ / 10 && percent != 100) return;
   shown_progress_ = percent;
