@@ -8,6 +8,11 @@ bool SyncQueue::RunAndWait(const std::function<void()>& fn) {
   if (shutdown_) return false;
   queue_.push_back(&request);
   cv_.notify_all();
+  if (notifier_) {
+    lock.unlock();
+    notifier_();
+    lock.lock();
+  }
   // A request that the main thread has begun is waited for even after Shutdown, so that
   // it never runs on a dead stack frame.
   done_cv_.wait(lock, [&] {
@@ -21,10 +26,13 @@ bool SyncQueue::RunAndWait(const std::function<void()>& fn) {
 }
 
 bool SyncQueue::Post(std::function<void()> fn) {
-  std::lock_guard lock(mutex_);
-  if (shutdown_) return false;
-  queue_.push_back(new Request{std::move(fn), false});
-  cv_.notify_all();
+  {
+    std::lock_guard lock(mutex_);
+    if (shutdown_) return false;
+    queue_.push_back(new Request{std::move(fn), false});
+    cv_.notify_all();
+  }
+  if (notifier_) notifier_();
   return true;
 }
 

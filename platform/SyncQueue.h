@@ -24,6 +24,10 @@ class SyncQueue {
   // Releases all waiting callers without running their functions; later calls fail.
   void Shutdown();
 
+  // Called (on the queuing thread, outside the lock) whenever work is queued; a loop that
+  // does not wait in WaitForWork uses it to wake itself. Set before any worker runs.
+  void SetNotifier(std::function<void()> notifier) { notifier_ = std::move(notifier); }
+
   // Wakes whoever waits in WaitForWork.
   void Wake();
   // Waits until work is queued, Wake() is called, or `until` passes.
@@ -51,6 +55,7 @@ class SyncQueue {
   std::deque<Request*> queue_;
   bool shutdown_ = false;
   bool woken_ = false;
+  std::function<void()> notifier_;
 };
 
 }  // namespace platform

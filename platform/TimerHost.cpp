@@ -33,6 +33,7 @@ class TimerHost::HostedTimer final : public Timer {
   void Schedule() {
     due_ = host_->NowMs() + interval_.count();
     sequence_ = host_->next_sequence_++;
+    host_->ScheduleChanged();
   }
   void Reschedule(std::int64_t now) {
     due_ += interval_.count();

@@ -29,6 +29,9 @@ class TimerHost {
  protected:
   // The loop's clock in milliseconds.
   virtual std::int64_t NowMs() const = 0;
+  // A timer was started or its period changed; loops that sleep until the next due time
+  // recompute it here.
+  virtual void ScheduleChanged() {}
 
  private:
   class HostedTimer;
