@@ -33,7 +33,10 @@ class CliFlash : public ::testing::Test {
   std::string StartDevice(std::vector<std::string> options) {
     options.insert(options.end(), {"--no-register", "--flash-out", Path("flash.bin"), "--report",
                                    Path("report.json")});
-    sim_ = std::make_unique<ChildProcess>(SIM_PROGRAM, options, Path("sim.out"), Path("sim.err"));
+    // Fresh output files per start: an earlier simulator's lines must not be read as this one's.
+    const std::string n = std::to_string(++starts_);
+    sim_err_ = Path("sim" + n + ".err");
+    sim_ = std::make_unique<ChildProcess>(SIM_PROGRAM, options, Path("sim" + n + ".out"), sim_err_);
     const auto lines = sim_->Lines(1, 10s);
     return lines.empty() ? std::string() : lines[0];
   }
@@ -47,7 +50,7 @@ class CliFlash : public ::testing::Test {
   // Stops the simulator (its flash and report are written at its exit).
   std::string DeviceFlash() {
     sim_->Signal(SIGTERM);
-    EXPECT_EQ(sim_->Wait(10s), 0) << ReadWholeFile(Path("sim.err"));
+    EXPECT_EQ(sim_->Wait(10s), 0) << ReadWholeFile(sim_err_);
     return ReadWholeFile(Path("flash.bin"));
   }
 
@@ -70,6 +73,8 @@ class CliFlash : public ::testing::Test {
 
   std::string dir_;
   std::string small_;
+  int starts_ = 0;
+  std::string sim_err_;
   std::unique_ptr<ChildProcess> sim_;
   std::unique_ptr<ChildProcess> cli_;
 };
