@@ -6,7 +6,9 @@
 #pragma once
 
 #include <QObject>
+#include <QSocketNotifier>
 #include <QTimer>
+#include <memory>
 
 #include "platform/LoopBase.h"
 
@@ -26,6 +28,9 @@ class QtMainLoop final : public QObject, public LoopBase {
   void FireDue();
 
   QTimer wake_;  // single shot, set to the earliest due timer
+  // Workers wake the GUI thread through an eventfd; they never touch a Qt object.
+  int handover_fd_ = -1;
+  std::unique_ptr<QSocketNotifier> handover_;
 };
 
 }  // namespace platform

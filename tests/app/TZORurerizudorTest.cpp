@@ -1,0 +1,491 @@
+// The flasher's run logic on a recording view, the virtual clock and the fake comm port:
+// every row of the run's state table, the texts, the progress and the end of a run.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/TZORurerizudor.h"
+#include "connection/TDoVuverUve.h"
+#include "platform/FakeCommPort.h"
+#include "platform/VirtualMainLoop.h"
+#include "protocol/TRiVadaroverEza.h"
+#include "serial/TDaVevureRez.h"
+#include "tests/app/RecordingView.h"
+
+using platform::MessageAnswer;
+using platform::MessageKind;
+using Strings = std::vector<std::string>;
+namespace fs = std::filesystem;
+
+namespace {
+
+ByteString Bytes(std::initializer_list<int> values) {
+  ByteString s;
+  for (int v : values) s += static_cast<char>(v);
+  return s;
+}
+
+// The data of a stored 3964R frame: without DLE ETX BCC, doubled DLEs made single.
+ByteString FrameData(const ByteString& frame) {
+  ByteString data;
+  if (frame.size() < 3) return data;
+  for (std::size_t i = 0; i < frame.size() - 3; ++i) {
+    data += frame[i];
+    if (frame[i] == '\x10') ++i;
+  }
+  return data;
+}
+
+const ByteString kEntry = ByteString("\x00\x02\xF0\x00", 4) + "Riduvedari";
+const ByteString kFinish = Bytes({0xF0, 0x0A, 0x01});
+const ByteString kLeave = Bytes({0xF0, 0x0A, 0x00});
+const char* kAbortText = "MirbaZento Flashen abgebrochen, bitte Mirbazento neu starten !!!";
+
+class Form : public ::testing::Test {
+ protected:
+  void SetUp() override { Make("VERidOvudida"); }
+  void TearDown() override {
+    form.reset();
+    loop.Shutdown();
+  }
+
+  void Make(const std::string& executable) {
+    form.reset();
+    form = std::make_unique<TZORurerizudor>(TZORurerizudor::Setup{
+        loop, messages, view, [this] { return machine_ports; }, executable,
+        [this](TObject* owner, platform::MainLoop& l) {
+          return std::make_unique<TDaVevureRez>(owner, l, ports);
+        },
+        std::chrono::milliseconds(300000)});
+    form->OnRunEnded = [this](RunResult r) { ended.push_back(r); };
+  }
+
+  // Presses Flash with a fake port that opens.
+  void Start() {
+    port = ports.Add("/dev/ttyFAKE");
+    view.port_text = "ttyFAKE";
+    form->FlashClick();
+    ASSERT_TRUE(form->Running());
+  }
+
+  TRiVadaroverEza& Protocol() { return form->RiVadaroverEza1(); }
+
+  // What the form has handed to the protocol component, oldest first.
+  Strings Handed() {
+    Strings data;
+    for (const auto& frame : Protocol().ToSendListe) data.push_back(FrameData(frame.GetDataAsString()));
+    return data;
+  }
+  // Lets the device "say" messages: they wait in the protocol's queue, then the event.
+  void Device(std::initializer_list<ByteString> telegrams) {
+    for (const auto& t : telegrams) Protocol().ToProzessListe.emplace_back(t);
+    form->RiVadaroverEza1DataRecieveEvent(&Protocol());
+  }
+  // Takes everything handed over so far off the protocol's queue, as if delivered.
+  void Deliver() { Protocol().ToSendListe.clear(); }
+
+  Strings Boxes() const {
+    Strings texts;
+    for (const auto& b : messages.shown) texts.push_back(b.text);
+    return texts;
+  }
+
+  platform::VirtualMainLoop loop;
+  platform::RecordingMessages messages;
+  RecordingView view;
+  platform::FakeCommPortFactory ports;
+  std::shared_ptr<platform::FakeCommPort> port;
+  std::vector<std::string> machine_ports{"/dev/ttyS0", "/dev/ttyUSB0"};
+  std::unique_ptr<TZORurerizudor> form;
+  std::vector<RunResult> ended;
+};
+
+}  // namespace
+
+// --- Window creation --------------------------------------------------------------------
+
+TEST_F(Form, CreationShowsTheImagesVersionsAndPorts) {
+  EXPECT_EQ(view.caption, "Kettrel - MirbaZento \"ARX\" Flasher V3.30/13.30");
+  EXPECT_EQ(form->VersionHR0(), 330);
+  EXPECT_EQ(form->VersionHR1(), 1330);
+  EXPECT_EQ(form->VersionAktuell(), 0);
+  EXPECT_FALSE(view.developer_controls);
+  EXPECT_EQ(view.ports, machine_ports);
+  EXPECT_EQ(view.selected_port, -1) << "no port is named COM1";
+  machine_ports = {"/dev/ttyS0", "com1"};
+  Make("VERidOvudida");
+  EXPECT_EQ(view.selected_port, 1) << "the configured port, ignoring case";
+  machine_ports.clear();
+  Make("VERidOvudida");
+  EXPECT_TRUE(view.ports.empty());
+  EXPECT_EQ(view.selected_port, -1);
+}
+
+TEST_F(Form, DeveloperModeByTheExecutablesName) {
+  for (const char* name : {"/opt/x/VERidOvudida_Develop.exe", "veridovudida_develop.EXE",
+                           "./VERIDOVUDIDA_DEVELOP", "VERidOvudida_Develop"}) {
+    Make(name);
+    EXPECT_TRUE(form->DeveloperMode()) << name;
+    EXPECT_TRUE(view.developer_controls) << name;
+    EXPECT_EQ(view.caption, "Kettrel - MirbaZento \"ARX\" Flasher V3.30/13.30 - Developer Version");
+  }
+  for (const char* name : {"VERidOvudida_Developx.exe", "VERidOvudida", "/VERidOvudida_Develop.exe/x",
+                           "VERidOvudida_Develop.ex"}) {
+    Make(name);
+    EXPECT_FALSE(form->DeveloperMode()) << name;
+    EXPECT_FALSE(view.developer_controls) << name;
+  }
+}
+
+// --- Starting and ending a run ----------------------------------------------------------
+
+TEST_F(Form, FlashStartsARunAndHandsOverTheEntryCommand) {
+  Start();
+  EXPECT_FALSE(view.flash_enabled);
+  EXPECT_FALSE(view.port_enabled);
+  EXPECT_EQ((Strings{view.calls[0], view.calls[1]}), (Strings{"Port off", "Flash off"}));
+  EXPECT_TRUE(form->DoVuverUve1().Active());
+  EXPECT_TRUE(Protocol().Active());
+  EXPECT_EQ(form->DaVevureRez1().ComPort(), "ttyFAKE");
+  EXPECT_EQ(form->DoVuverUve1().MaxProtokollAnzahl(), 10000);
+  EXPECT_EQ(form->Status(), TStatus::stStart);
+  EXPECT_EQ(Handed(), Strings{kEntry});
+  EXPECT_EQ(port->Written(), "\x02") << "the entry command's STX is on the line";
+}
+
+TEST_F(Form, TimeOutEndsTheRunWhateverTheState) {
+  Start();
+  // A silent device would end the run earlier through the link's error report; only the
+  // time-out is looked at here.
+  Protocol().OnErrorAbortEvent = nullptr;
+  loop.Advance(std::chrono::milliseconds(299999));
+  EXPECT_TRUE(form->Running());
+  loop.Advance(std::chrono::milliseconds(1));
+  EXPECT_FALSE(form->Running());
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_EQ(messages.shown[0].kind, MessageKind::Error);
+  EXPECT_EQ(messages.shown[0].text,
+            "TimeOut Error!\rDas Flashen ist Fehlgeschlagen\rBeim Flashen ist eine "
+            "Zeitüberschreitung aufgetreten !");
+  EXPECT_EQ(ended, std::vector<RunResult>{RunResult::TimeOut});
+  loop.Advance(std::chrono::milliseconds(600000));
+  EXPECT_EQ(messages.shown.size(), 1u) << "the timer is off after the run";
+}
+
+TEST_F(Form, EndingARunRestoresTheWindowAndSwitchesEverythingOff) {
+  Start();
+  Device({Bytes({0x00, 0x02, 0x00, 0x03, 0x1D})});
+  view.calls.clear();
+  form->RiVadaroverEza1ErrorAbortEvent(&Protocol(), 0x3031, 3, "x", 0);
+  EXPECT_EQ((Strings{view.calls.begin(), view.calls.begin() + 3}),
+            (Strings{"Flash on", "Progress 0", "Port on"}));
+  EXPECT_FALSE(Protocol().Active());
+  EXPECT_FALSE(form->DaVevureRez1().Active());
+  EXPECT_FALSE(form->DoVuverUve1().Active());
+  EXPECT_TRUE(form->AnsiStringList().empty());
+  EXPECT_EQ(form->Status(), TStatus::stSenden) << "the state keeps its last value";
+}
+
+TEST_F(Form, PortThatDoesNotOpenEndsTheRunAtOnce) {
+  view.port_text = "/dev/nothing-here";
+  form->FlashClick();
+  EXPECT_FALSE(form->Running());
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_EQ(messages.shown[0].text,
+            "Es ist ein Fehler aufgetreten, das Flashen wird beendet !\rOrt:1138, Code:0002, "
+            "Art:00");
+  EXPECT_EQ(ended, std::vector<RunResult>{RunResult::ErrorReport});
+  EXPECT_TRUE(view.flash_enabled);
+  loop.Advance(std::chrono::milliseconds(400000));
+  EXPECT_EQ(messages.shown.size(), 1u) << "no time-out after the run has ended";
+}
+
+TEST_F(Form, OnlyTheFirstErrorOfARunEndsItAndOnlyErrors) {
+  Start();
+  form->RiVadaroverEza1ErrorAbortEvent(&Protocol(), 0x3031, 3, "x", 1);
+  EXPECT_TRUE(form->Running()) << "a warning does not end the run";
+  form->RiVadaroverEza1ErrorAbortEvent(&Protocol(), 0x3030, 6, "Senden nicht erfolgreich !", 0);
+  EXPECT_FALSE(form->Running());
+  EXPECT_EQ(Boxes(), Strings{"Es ist ein Fehler aufgetreten, das Flashen wird beendet !\r"
+                             "Ort:3030, Code:0006, Art:00"});
+  form->RiVadaroverEza1ErrorAbortEvent(&Protocol(), 0x3030, 6, "x", 0);
+  EXPECT_EQ(messages.shown.size(), 1u);
+}
+
+// --- The dialogue ---------------------------------------------------------------------
+
+TEST_F(Form, OlderDeviceGetsEveryNonEmptyBlockWithoutAQuestion) {
+  Start();
+  Deliver();
+  form->RiVadaroverEza1SuccessfulReadyEvent(&Protocol());  // the entry command: nothing
+  form->RiVadaroverEza1ComWriteDone(&Protocol());
+  EXPECT_EQ(view.progress, 0);
+  Device({Bytes({0x00, 0x02, 0x01, 0x0D, 0x1D})});  // revision 1, 13.29
+  EXPECT_TRUE(messages.shown.empty());
+  EXPECT_EQ(form->HR(), THardwareRevision::hr1_M16CN4);
+  EXPECT_EQ(form->VersionAktuell(), 1329);
+  EXPECT_EQ(form->Status(), TStatus::stSenden);
+  const auto expected = BuildBlockList(form->MZData2());
+  EXPECT_EQ(Handed(), Strings(expected.begin(), expected.end()));
+  EXPECT_EQ(form->BlockCount(), static_cast<int>(expected.size()));
+  EXPECT_EQ(view.block_count, std::to_string(expected.size()));
+}
+
+TEST_F(Form, SameVersionAsksTheQuestionAndOkSends) {
+  Start();
+  Deliver();
+  Device({Bytes({0x00, 0x02, 0x00, 0x03, 0x1E})});
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_EQ(messages.shown[0].kind, MessageKind::Confirmation);
+  EXPECT_EQ(messages.shown[0].text,
+            "Die Version  3.30  ihres Mirbazentos ist aktuell.\rSoll trotzdem die Version 3.30 / "
+            "13.30 geschrieben werden ?");
+  EXPECT_EQ(form->Status(), TStatus::stSenden);
+  EXPECT_EQ(Handed().size(), BuildBlockList(form->MZData()).size());
+}
+
+TEST_F(Form, QuestionFormatsSmallNumbersWithSpaces) {
+  Start();
+  Deliver();
+  messages.answers = {MessageAnswer::Cancel};
+  Device({Bytes({0x00, 0x02, 0x00, 0x04, 0x05})});
+  EXPECT_EQ(Boxes()[0].substr(0, 29), "Die Version  4. 5  ihres Mirb");
+}
+
+TEST_F(Form, CancelLeavesFlashModeAndStopsReading) {
+  Start();
+  Deliver();
+  messages.answers = {MessageAnswer::Cancel};
+  const ByteString later = Bytes({0x00, 0x02, 0xF0, 0x0A, 0x00});
+  Device({Bytes({0x00, 0x02, 0x00, 0x05, 0x00}), later});
+  EXPECT_EQ(form->Status(), TStatus::stNeustart);
+  EXPECT_EQ(form->SRText(), kAbortText);
+  EXPECT_EQ(Handed(), Strings{kLeave});
+  EXPECT_EQ(Protocol().GetNextClusterSize(), 5u) << "the second message waits";
+  // The leave command delivered: the run ends with the abort text.
+  Deliver();
+  Protocol().ToProzessListe.clear();
+  form->RiVadaroverEza1SuccessfulReadyEvent(&Protocol());
+  EXPECT_FALSE(form->Running());
+  EXPECT_EQ(Boxes().back(), kAbortText);
+  EXPECT_EQ(ended, std::vector<RunResult>{RunResult::LeftWithoutWriting});
+  EXPECT_TRUE(loop.Sleeps().empty()) << "no 8 s wait on this path";
+}
+
+TEST_F(Form, RevisionWithoutAnImageLeavesAtOnce) {
+  Start();
+  Deliver();
+  Device({Bytes({0x00, 0x02, 0x02, 0x04, 0x00})});
+  EXPECT_EQ(form->VersionAktuell(), 400);
+  EXPECT_EQ(form->Status(), TStatus::stNeustart);
+  EXPECT_EQ(form->SRText(), kAbortText);
+  EXPECT_EQ(Handed(), Strings{kLeave});
+  EXPECT_TRUE(messages.shown.empty());
+  // The device's own final answer may come first.
+  Device({Bytes({0x00, 0x02, 0xF0, 0x0A, 0x00})});
+  EXPECT_EQ(Boxes(), Strings{"Flashmodus ohne Schreiben verlassen"});
+}
+
+TEST_F(Form, MessagesThatAreNoIdentificationChangeNothing) {
+  Start();
+  Deliver();
+  Device({Bytes({0x00, 0x03, 0x00, 0x01, 0x01})});
+  EXPECT_EQ(form->Status(), TStatus::stStart);
+  EXPECT_TRUE(Handed().empty());
+  EXPECT_TRUE(messages.shown.empty()) << "VersionAktuell 0 calls for no question";
+}
+
+TEST_F(Form, ShortIdentificationUsesTheVersionOfAnEarlierRun) {
+  Start();
+  Deliver();
+  Device({Bytes({0x00, 0x02})});
+  EXPECT_TRUE(messages.shown.empty()) << "first run: VersionAktuell is 0";
+  EXPECT_EQ(form->Status(), TStatus::stSenden);
+  form->RiVadaroverEza1ErrorAbortEvent(&Protocol(), 1, 1, "", 0);  // end the run
+
+  messages.shown.clear();
+  Start();
+  Deliver();
+  Device({Bytes({0x00, 0x02, 0x01, 0x0D, 0x1E})});  // 13.30 on revision 1: question
+  ASSERT_EQ(messages.shown.size(), 1u);
+  form->RiVadaroverEza1ErrorAbortEvent(&Protocol(), 1, 1, "", 0);
+  messages.shown.clear();
+  Start();
+  Deliver();
+  Device({Bytes({0x00, 0x02})});  // revision 0 now, but the version is still 13.30
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_EQ(messages.shown[0].kind, MessageKind::Confirmation);
+}
+
+TEST_F(Form, SecondMessageOfTheIdentificationBatchIsDiscarded) {
+  Start();
+  Deliver();
+  Device({Bytes({0x00, 0x02, 0x00, 0x03, 0x1D}), Bytes({0x00, 0x02, 0xF0, 0x0A, 0x01})});
+  EXPECT_EQ(form->Status(), TStatus::stSenden);
+  EXPECT_EQ(Protocol().GetNextClusterSize(), 0u);
+  EXPECT_TRUE(form->Running());
+}
+
+TEST_F(Form, ProgressFollowsTheSendQueue) {
+  Start();
+  Deliver();
+  Device({Bytes({0x00, 0x02, 0x00, 0x03, 0x1D})});
+  const int n = form->BlockCount();
+  ASSERT_GT(n, 4);
+  Protocol().ToSendListe.resize(static_cast<std::size_t>(n / 4));
+  form->RiVadaroverEza1ComWriteDone(&Protocol());
+  EXPECT_EQ(view.progress, (n - n / 4) * 100 / n);
+  Device({Bytes({0x00, 0x02, 0xF0, 0x0A, 0x01})});  // discarded while sending
+  EXPECT_TRUE(form->Running());
+}
+
+TEST_F(Form, ProgressValuesForThousandAndThreeBlocks) {
+  // Developer files with exactly 1000 and 3 non-empty blocks.
+  const std::string file = (fs::temp_directory_path() / ("dev-" + std::to_string(getpid()) + ".bin")).string();
+  for (const auto& [blocks, waiting, expected] : {std::tuple{1000, 250, 75}, std::tuple{3, 2, 33}}) {
+    std::string image(kImageSize, '\xFF');
+    image[0] = 0x01;  // version 1.00: older than any device here
+    image[1] = 0x00;
+    for (int k = 0; k < blocks; ++k) image[static_cast<std::size_t>(k) * 64 + 5] = 0x10;
+    { std::ofstream(file, std::ios::binary) << image; }
+    view.file_text = file;
+    Start();
+    Deliver();
+    Device({Bytes({0x00, 0x02, 0x00, 0x01, 0x01})});
+    ASSERT_EQ(form->BlockCount(), blocks);
+    Protocol().ToSendListe.resize(static_cast<std::size_t>(waiting));
+    form->RiVadaroverEza1ComWriteDone(&Protocol());
+    EXPECT_EQ(view.progress, expected);
+    form->RiVadaroverEza1ErrorAbortEvent(&Protocol(), 1, 1, "", 0);
+  }
+  fs::remove(file);
+}
+
+TEST_F(Form, AllDeliveredSendsTheFinishCommandAndCopiesTheLog) {
+  Start();
+  Deliver();
+  Device({Bytes({0x00, 0x02, 0x00, 0x03, 0x1D})});
+  Deliver();
+  form->DoVuverUve1().ProtokollListe.push_back("line 1");
+  Protocol().SetP3964RPBlockModeSendRequest(true);
+  form->RiVadaroverEza1SuccessfulReadyEvent(&Protocol());
+  EXPECT_FALSE(Protocol().P3964RPBlockModeSendRequest());
+  EXPECT_EQ(Handed(), Strings{kFinish});
+  EXPECT_EQ(form->Status(), TStatus::stNeustart);
+  ASSERT_FALSE(view.memo.empty());
+  EXPECT_EQ(view.memo.back(), "line 1");
+  EXPECT_TRUE(form->DoVuverUve1().ProtokollListe.empty());
+  const int progress = view.progress;
+  form->RiVadaroverEza1ComWriteDone(&Protocol());
+  EXPECT_EQ(view.progress, progress) << "unchanged after the transfer";
+}
+
+TEST_F(Form, FinalAnswersEndTheRunWithTheirTexts) {
+  const std::tuple<int, const char*, RunResult> answers[] = {
+      {0x00, "Flashmodus ohne Schreiben verlassen", RunResult::LeftWithoutWriting},
+      {0x01, "Flasher erfolgreich geflasht !!!", RunResult::Flashed},
+      {0xF0, "Fehler aufgetreten, nicht geflasht !!!", RunResult::DeviceError},
+      {0x02, nullptr, RunResult::OtherAnswer},
+  };
+  for (const auto& [answer, text, result] : answers) {
+    messages.shown.clear();
+    ended.clear();
+    Start();
+    Deliver();
+    Device({Bytes({0x00, 0x02, 0x00, 0x03, 0x1D})});
+    Deliver();
+    form->RiVadaroverEza1SuccessfulReadyEvent(&Protocol());
+    Device({Bytes({0x00, 0x02, 0xF0, 0x0A, 0x01, 0x00})});  // six bytes: discarded
+    EXPECT_TRUE(form->Running());
+    Device({Bytes({0x00, 0x02, 0xF0, 0x0A, answer})});
+    EXPECT_FALSE(form->Running());
+    EXPECT_EQ(Boxes(), text ? Strings{text} : Strings{}) << answer;
+    EXPECT_EQ(ended, std::vector<RunResult>{result});
+    if (text) {
+      EXPECT_EQ(messages.shown[0].kind, MessageKind::Plain);
+    }
+  }
+}
+
+TEST_F(Form, ReadyAfterTheFinishCommandWaitsThenReportsSuccess) {
+  Start();
+  Deliver();
+  Device({Bytes({0x00, 0x02, 0x00, 0x03, 0x1D})});
+  Deliver();
+  form->RiVadaroverEza1SuccessfulReadyEvent(&Protocol());
+  Deliver();
+  form->RiVadaroverEza1SuccessfulReadyEvent(&Protocol());
+  EXPECT_EQ(loop.Sleeps(), std::vector<platform::Milliseconds>{platform::Milliseconds(8000)});
+  EXPECT_EQ(Boxes(), Strings{"MirbaZento erfolgreich geflasht !!!"});
+  EXPECT_EQ(ended, std::vector<RunResult>{RunResult::Flashed});
+}
+
+TEST_F(Form, ErasedImageSendsNothingAndWaitsForTheTimeOut) {
+  const std::string file = (fs::temp_directory_path() / ("erased-" + std::to_string(getpid()) + ".bin")).string();
+  { std::ofstream(file, std::ios::binary) << std::string(kImageSize, '\xFF'); }
+  view.file_text = file;
+  Start();
+  Deliver();
+  Device({Bytes({0x00, 0x02, 0x00, 0x01, 0x01})});
+  EXPECT_EQ(form->Status(), TStatus::stStart);
+  EXPECT_TRUE(Handed().empty());
+  fs::remove(file);
+}
+
+// --- The developer file -----------------------------------------------------------------
+
+TEST_F(Form, DeveloperFileReplacesBothImagesReadOnlyWorks) {
+  const std::string file = (fs::temp_directory_path() / ("ro-" + std::to_string(getpid()) + ".bin")).string();
+  std::string image(kImageSize + 100, '\x33');
+  image[0] = 0x02;
+  image[1] = 0x07;
+  { std::ofstream(file, std::ios::binary) << image; }
+  chmod(file.c_str(), 0444);
+  view.file_text = file;
+  Start();
+  EXPECT_EQ(form->VersionHR0(), 207);
+  EXPECT_EQ(form->VersionHR1(), 207);
+  EXPECT_EQ(form->MZData(), form->MZData2());
+  EXPECT_EQ(view.caption, "Kettrel - MirbaZento \"ARX\" Flasher V3.30/13.30") << "unchanged";
+  fs::remove(file);
+}
+
+TEST_F(Form, DeveloperFileThatCannotBeUsedStartsNoRun) {
+  port = ports.Add("/dev/ttyFAKE");
+  view.port_text = "ttyFAKE";
+  view.file_text = "/nonexistent/dir/image.bin";
+  form->FlashClick();
+  EXPECT_FALSE(form->Running());
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_EQ(messages.shown[0].kind, MessageKind::Error);
+  EXPECT_NE(messages.shown[0].text.find("/nonexistent/dir/image.bin"), std::string::npos);
+  EXPECT_NE(messages.shown[0].text.find("No such file or directory"), std::string::npos);
+  EXPECT_TRUE(view.flash_enabled);
+  EXPECT_TRUE(view.port_enabled);
+  EXPECT_FALSE(form->DoVuverUve1().Active()) << "no component was switched on";
+  EXPECT_EQ(ended, std::vector<RunResult>{RunResult::FileError});
+
+  const std::string file = (fs::temp_directory_path() / ("short-" + std::to_string(getpid()) + ".bin")).string();
+  { std::ofstream(file, std::ios::binary) << std::string(1000, '\x01'); }
+  view.file_text = file;
+  form->FlashClick();
+  EXPECT_FALSE(form->Running());
+  ASSERT_EQ(messages.shown.size(), 2u);
+  EXPECT_NE(messages.shown[1].text.find("1000 Bytes"), std::string::npos);
+  EXPECT_TRUE(view.flash_enabled);
+  EXPECT_TRUE(view.port_enabled);
+  EXPECT_EQ(form->VersionHR0(), 330) << "the images are untouched";
+  fs::remove(file);
+}
+
+TEST_F(Form, DefaultFileNameNeverReadsAFile) {
+  { std::ofstream(".\\QF20.bin", std::ios::binary) << std::string(kImageSize, '\x00'); }
+  view.file_text = ".\\QF20.bin";
+  Start();
+  EXPECT_EQ(form->VersionHR0(), 330);
+  fs::remove(".\\QF20.bin");
+}
