@@ -13,10 +13,12 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "platform/MainLoop.h"
+#include "platform/Registry.h"
 #include "platform/WallClock.h"
 #include "util/ByteString.h"
 
@@ -99,6 +101,23 @@ class TDoVuverUve : public TObject {
   // Takes the oldest received cluster out; empty with ClusterSize 0 when none waits.
   virtual ByteString ReadNextCluster(std::uint32_t& ClusterSize);
 
+  // Settings. The store that WriteSettings and ReadSettings use; null (the default) is the
+  // current user's store, platform::UserRegistry(). The store must outlive its use here.
+  void SetRegistry(platform::Registry* Registry) { fRegistry = Registry; }
+  // Writes ten settings as strings under <Regkey>\<RegSubKey> (HearForConnect and
+  // AutoConnect are not kept) and logs 0x2051; a failing store ends the writing with 0x2052
+  // (what was written stays).
+  void WriteSettings(const std::string& Regkey, const std::string& RegSubKey);
+  // Applies them back through the properties, a missing one as its default, so the line is
+  // switched off and, when the stored Active says so, on again; logs 0x2061. A failing store
+  // or a value that is not a string ends the reading with 0x2062; what was applied stays.
+  void ReadSettings(const std::string& Regkey, const std::string& RegSubKey);
+  // Shows the settings dialog modally. The dialog is Qt code in a library of its own, which
+  // puts its runner into SettingsDialog (InstallZaDozerUdoVaz); until then this does
+  // nothing. That keeps this component free of Qt.
+  void ExecuteDlg();
+  static inline std::function<void(TDoVuverUve&)> SettingsDialog;
+
   // Handlers installed in the serial component's events.
   void DaVevureRezComEvent(TObject* Sender);
   void DaVevureRezComStat(TObject* Sender);
@@ -152,6 +171,7 @@ class TDoVuverUve : public TObject {
 
   platform::MainLoop& fLoop;
   TObject* fOwner;
+  platform::Registry* fRegistry = nullptr;
   bool fActive = false;
   bool fConnected = false;
   bool fHearForConnect = true;

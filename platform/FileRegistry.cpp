@@ -206,6 +206,11 @@ std::string DefaultUserRegistryPath() {
   return base + "/quenzhal/registry.reg";
 }
 
+Registry& UserRegistry() {
+  static FileRegistry registry;
+  return registry;
+}
+
 std::string FormatRegistryFile(const RegistryReader& tree) {
   std::string out = kHeader;
   FormatKey(tree, "", out);

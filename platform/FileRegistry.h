@@ -52,6 +52,10 @@ class FileRegistry final : public Registry {
   std::string path_;
 };
 
+// The process-wide store of the current user (at DefaultUserRegistryPath(), fixed at the
+// first call). Main thread only.
+Registry& UserRegistry();
+
 // The text form of a tree, and back (null for text that is not such a file).
 std::string FormatRegistryFile(const RegistryReader& tree);
 std::unique_ptr<MemoryRegistry> ParseRegistryFile(const std::string& text);

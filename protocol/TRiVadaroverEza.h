@@ -17,10 +17,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "connection/TDoVuverUve.h"
 #include "platform/MainLoop.h"
+#include "platform/Registry.h"
 #include "protocol/T3964RProzedur.h"
 #include "protocol/TAxProtokollCluster.h"
 #include "util/ByteString.h"
@@ -100,6 +103,24 @@ class TRiVadaroverEza : public TObject, private T3964RLeitung {
   // Takes the oldest received telegram out; empty with ClusterSize 0 when none waits.
   ByteString ReadNextCluster(std::uint32_t& ClusterSize);
 
+  // Settings. The store that WriteSettings and ReadSettings use; null (the default) is the
+  // current user's store, platform::UserRegistry(). The store must outlive its use here.
+  void SetRegistry(platform::Registry* Registry) { fRegistry = Registry; }
+  // Writes Verbindung, Protokoll, WaitForAnswer3964R, the block mode send request and
+  // Active as strings under <Regkey>\<RegSubKey>. Success is not reported; a failing store
+  // ends the writing with 0x3012 (what was written stays).
+  void WriteSettings(const std::string& Regkey, const std::string& RegSubKey);
+  // Applies them back through the properties, a missing one as its default (p3964RPlus for
+  // the protocol), then switches off and on again as the stored Active says. Success is
+  // not reported; a failing store or a value that is not a string ends the reading with
+  // 0x3022, and what was applied stays.
+  void ReadSettings(const std::string& Regkey, const std::string& RegSubKey);
+  // Shows the settings dialog modally. The dialog is Qt code in a library of its own, which
+  // puts its runner into SettingsDialog (InstallVeDerudezodAraDuz); until then this does
+  // nothing. That keeps this component free of Qt.
+  void ExecuteDlg();
+  static inline std::function<void(TRiVadaroverEza&)> SettingsDialog;
+
   // Handlers installed in the connection component's events.
   void DaVevureRezTxQueueEmptyEvent(TObject* Sender) { Relay(OnComTxQueueEmptyEvent, Sender); }
   void DaVevureRezComEvent(TObject* Sender) { Relay(OnComComEvent, Sender); }
@@ -150,6 +171,7 @@ class TRiVadaroverEza : public TObject, private T3964RLeitung {
   void SetzeExtraDelayTime() override;
 
   TObject* fOwner;
+  platform::Registry* fRegistry = nullptr;
   bool fActive = false;
   bool fConnected = false;
   TVerbindungsTyp fVerbindung = TVerbindungsTyp::vbtModem;

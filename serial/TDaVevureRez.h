@@ -20,9 +20,11 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "platform/CommPort.h"
 #include "platform/MainLoop.h"
+#include "platform/Registry.h"
 #include "serial/TAxSerialCluster.h"
 #include "util/ByteString.h"
 
@@ -174,8 +176,23 @@ class TDaVevureRez : public TObject {
   void ClearRxDQueue();
   void ClearTxDQueue();
 
-  // Settings persistence (WriteSettings, ReadSettings) and the settings dialog (ExecuteDlg)
-  // belong here; they come with the settings dialog.
+  // --- Settings ------------------------------------------------------------------------
+  // The store that WriteSettings and ReadSettings use; null (the default) is the current
+  // user's store, platform::UserRegistry(). The store must outlive its use here.
+  void SetRegistry(platform::Registry* Registry) { fRegistry = Registry; }
+  // Writes the 27 settings as strings under <Regkey>\<RegSubKey>, then reports 0x1201; a
+  // failing store ends the writing with 0x1202 (what was written stays).
+  void WriteSettings(const std::string& Regkey, const std::string& RegSubKey);
+  // Reads the 27 settings back, a missing one as its default, and reports 0x1211. Only
+  // ParityErrorChar and Active (the last) go through their setters; the others take effect
+  // at the next opening. A failing store or a value that is not a string ends the reading
+  // with 0x1212; what was read before stays applied.
+  void ReadSettings(const std::string& Regkey, const std::string& RegSubKey);
+  // Shows the settings dialog modally. The dialog is Qt code in a library of its own, which
+  // puts its runner into SettingsDialog (InstallDaDudaroDevIza); until then this does
+  // nothing. That keeps this component free of Qt.
+  void ExecuteDlg();
+  static inline std::function<void(TDaVevureRez&)> SettingsDialog;
 
   // --- Events (main thread; Sender is this component, except for OnProcessError) ------
   TNotifyEvent OnTxQueueEmptyEvent;
@@ -242,6 +259,7 @@ class TDaVevureRez : public TObject {
   TObject* const fOwner;
   platform::MainLoop& fLoop;
   platform::CommPortFactory& fPorts;
+  platform::Registry* fRegistry = nullptr;
 
   ByteString fComPort = "COM2";
   std::uint32_t fBaudRate = 9600;

@@ -140,3 +140,37 @@ std::string Latin1ToUtf8(std::string_view bytes) {
   }
   return out;
 }
+
+ByteString Utf8ToLatin1(std::string_view text) {
+  ByteString out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const std::size_t length = lead < 0x80             ? 1
+                               : (lead & 0xE0) == 0xC0 ? 2
+                               : (lead & 0xF0) == 0xE0 ? 3
+                               : (lead & 0xF8) == 0xF0 ? 4
+                                                       : 0;
+    char32_t cp = length == 1   ? lead
+                  : length == 2 ? lead & 0x1F
+                  : length == 3 ? lead & 0x0F
+                                : lead & 0x07;
+    bool well_formed = length != 0 && i + length <= text.size();
+    for (std::size_t k = 1; well_formed && k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      well_formed = (next & 0xC0) == 0x80;
+      cp = (cp << 6) | (next & 0x3F);
+    }
+    // Overlong forms are not UTF-8 either.
+    static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (well_formed && cp < kSmallest[length]) well_formed = false;
+    if (!well_formed) {
+      out += text[i++];
+      continue;
+    }
+    out += cp <= 0xFF ? static_cast<char>(cp) : '?';
+    i += length;
+  }
+  return out;
+}

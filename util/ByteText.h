@@ -38,3 +38,6 @@ int StrToInt(std::string_view text);
 std::string Utf16ToUtf8(std::u16string_view text);
 // Bytes read as 8-bit characters (byte n is U+00nn), as UTF-8 text for people.
 std::string Latin1ToUtf8(std::string_view bytes);
+// Back to 8-bit characters: U+0000..U+00FF become their byte, any other character "?". A
+// byte that does not belong to a well-formed UTF-8 sequence is taken as it is.
+ByteString Utf8ToLatin1(std::string_view text);

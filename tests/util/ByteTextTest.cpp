@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "util/ByteText.h"
+#include "util/RegIniFile.h"
 
 using platform::MessageKind;
 using platform::RecordingMessages;
@@ -116,4 +117,22 @@ TEST(Utf16ToUtf8, GermanTextAndSurrogates) {
   EXPECT_EQ(Utf16ToUtf8(u"Binärfile"), "Binärfile");
   EXPECT_EQ(Utf16ToUtf8(u"\U0001F600"), "\xF0\x9F\x98\x80");
   EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t{0xD800})), "\xEF\xBF\xBD");
+}
+
+TEST(Utf8ToLatin1, CharactersBecomeBytesOthersAQuestionMarkBrokenBytesThemselves) {
+  std::string all;
+  for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+  EXPECT_EQ(Utf8ToLatin1(Latin1ToUtf8(all)), all);
+  EXPECT_EQ(Utf8ToLatin1("€ und \U0001F600"), "? und ?");
+  // A lone lead byte, a lone continuation byte, an overlong form and a cut sequence.
+  EXPECT_EQ(Utf8ToLatin1("\xE4x\x80\xC0\xAF\xE2\x82"), "\xE4x\x80\xC0\xAF\xE2\x82");
+}
+
+TEST(ParseSettingsNumber, DecimalHexSignAndThe32BitMagnitude) {
+  EXPECT_EQ(ParseSettingsNumber("4294967295"), 4294967295);
+  EXPECT_EQ(ParseSettingsNumber("-2147483648"), -2147483648);
+  EXPECT_EQ(ParseSettingsNumber("$ff"), 255);
+  EXPECT_EQ(ParseSettingsNumber("+7"), 7);
+  for (const char* bad : {"", "-", "$", "4294967296", " 1", "1 ", "12a", "0x10"})
+    EXPECT_EQ(ParseSettingsNumber(bad), std::nullopt) << bad;
 }
