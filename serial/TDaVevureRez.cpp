@@ -157,9 +157,15 @@ void TDaVevureRez::SwitchPort(bool Activate) {
     if (const std::uint32_t error = port->SetCommMask(0))
       ReportError(0x1132, error, "Fehler: beim Deaktivieren der ComPorts", kError);
     fActive = false;
-    AwaitWorker([&] { return !WorkThreadIsRunning; }, kIdleChecks, kIdleCheckPeriod);
+    // Inside one of the worker's own hand-overs (a handler that ends the line, as the
+    // flasher does at the end of a run) the worker cannot go idle before this returns:
+    // waiting would only freeze the program for the whole bound and end in a warning.
+    const bool worker_waits_for_us = fInHandOver > 0;
+    if (!worker_waits_for_us)
+      AwaitWorker([&] { return !WorkThreadIsRunning; }, kIdleChecks, kIdleCheckPeriod);
     fClosing = false;
-    if (WorkThreadIsRunning) ReportError(0x1133, 0, "Warnung: Thread läuft noch", kWarning);
+    if (WorkThreadIsRunning && !worker_waits_for_us)
+      ReportError(0x1133, 0, "Warnung: Thread läuft noch", kWarning);
     if (const std::uint32_t error =
             port->PurgeComm(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR))
       ReportError(0x1134, error, "Fehler: löschen der Queues", kError);

@@ -311,6 +311,9 @@ class TDaVevureRez : public TObject {
   std::atomic<bool> WorkThreadIsTerminated{false};
   std::atomic<bool> ShutdownInProgress{false};
   std::atomic<bool> fClosing{false};
+  // Hand-overs of the worker now running on the main thread (main thread only). Closing
+  // inside one cannot wait for the worker: it is blocked until that hand-over returns.
+  int fInHandOver = 0;
   std::atomic<std::uint32_t> fClosingListeners{0};
   std::deque<std::unique_ptr<TAxSerialCluster>> RxDClusterList;
   std::int32_t LastErr = 0;

@@ -365,16 +365,28 @@ void TVoDiviVuvovi::SetError(std::uint32_t APlace, std::uint32_t ACode, const By
   HandOver(&TVoDiviVuvovi::SyncReportError);
 }
 
+TVoDiviVuvovi::HandOverScope::HandOverScope(TDaVevureRez& owner) : owner_(owner) {
+  ++owner_.fInHandOver;
+}
+
+TVoDiviVuvovi::HandOverScope::~HandOverScope() {
+  --owner_.fInHandOver;
+}
+
 void TVoDiviVuvovi::HandOver(void (TVoDiviVuvovi::*Relay)()) {
   // During destruction every relay would do nothing.
   if (Owner.ShutdownInProgress) return;
-  Owner.fLoop.Synchronize([this, Relay] { (this->*Relay)(); });
+  Owner.fLoop.Synchronize([this, Relay] {
+    const HandOverScope scope(Owner);
+    (this->*Relay)();
+  });
 }
 
 // Whether a handler is assigned is looked at on the main thread, which alone assigns them.
 void TVoDiviVuvovi::HandOverEvent(TNotifyEvent TDaVevureRez::*Event) {
   if (Owner.ShutdownInProgress || Owner.Unheard(TDaVevureRez::EventBit(Event))) return;
   Owner.fLoop.Synchronize([this, Event] {
+    const HandOverScope scope(Owner);
     const TNotifyEvent& handler = Owner.*Event;
     if (handler && !Owner.ShutdownInProgress) handler(&Owner);
   });

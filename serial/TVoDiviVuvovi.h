@@ -47,6 +47,15 @@ class TVoDiviVuvovi {
   bool Ended() const { return ended_; }
 
  private:
+  // Counts, on the main thread, that one of this worker's hand-overs is running there.
+  struct HandOverScope {
+    explicit HandOverScope(TDaVevureRez& owner);
+    ~HandOverScope();
+    HandOverScope(const HandOverScope&) = delete;
+    HandOverScope& operator=(const HandOverScope&) = delete;
+    TDaVevureRez& owner_;
+  };
+
   void Execute();
   void ActivePass();
   void PollComState();
