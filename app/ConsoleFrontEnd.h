@@ -19,8 +19,9 @@ class ConsoleView final : public FlasherView {
   // The traffic log goes to this file when one was named.
   bool OpenLog(const std::string& path);
   void AppendToLog(const std::deque<std::string>& lines);
-  // Ends a progress line on a terminal before other output.
+  // Ends a progress line or an unanswered prompt on a terminal before other output.
   void FinishProgressLine();
+  void SetLineOpen(bool open) { progress_line_open_ = open; }
 
   void SetCaption(const std::string& caption) override;
   void SetDeveloperControlsVisible(bool) override {}
@@ -46,10 +47,11 @@ class ConsoleView final : public FlasherView {
 class ConsoleMessages final : public platform::UserMessages {
  public:
   // `answer`: the version question's answer given by option; without one the question is
-  // asked on the terminal, and declined when there is none.
-  ConsoleMessages(platform::StdMainLoop& loop, ConsoleView& view,
-                  std::optional<bool> answer, bool interactive)
-      : loop_(loop), view_(view), answer_(answer), interactive_(interactive) {}
+  // asked on the terminal (`input`), and declined when there is none. A run that ends while
+  // the question waits withdraws it.
+  ConsoleMessages(platform::StdMainLoop& loop, ConsoleView& view, std::optional<bool> answer,
+                  bool interactive, int input = 0)
+      : loop_(loop), view_(view), answer_(answer), interactive_(interactive), input_(input) {}
 
   platform::MessageAnswer Show(platform::MessageKind kind, const std::string& text) override;
 
@@ -58,4 +60,5 @@ class ConsoleMessages final : public platform::UserMessages {
   ConsoleView& view_;
   std::optional<bool> answer_;
   bool interactive_;
+  int input_;
 };

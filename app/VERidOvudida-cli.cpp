@@ -33,7 +33,8 @@ constexpr const char* kUsage =
     "\n"
     "Exit status: 0 flashed, 1 the device reported an error, 2 left without writing,\n"
     "3 time-out, 4 an error report ended the run, 5 another final answer, 64 bad usage,\n"
-    "66 the image file cannot be used.\n";
+    "66 the image file cannot be used, 70 the run ended without a result (internal fault),\n"
+    "73 the --log file cannot be written.\n";
 
 int ExitStatus(RunResult result) {
   switch (result) {

@@ -180,7 +180,7 @@ TEST_F(CliFlash, NaksAndCorruptedBytesAreSurvived) {
   EXPECT_EQ(DeviceFlash(), small_);
   const std::string report = ReadWholeFile(Path("report.json"));
   EXPECT_EQ(report.find("\"naks_sent\": 0,"), std::string::npos) << "the faults happened";
-  EXPECT_EQ(report.find("\"line_faults\": 0,"), std::string::npos);
+  EXPECT_NE(report.find("\"line_faults\": [\n    {"), std::string::npos) << "bytes were corrupted";
 }
 
 TEST_F(CliFlash, UsageAndUnusableFiles) {
