@@ -79,23 +79,18 @@ void TVoDiviVuvovi::Execute() {
 
 void TVoDiviVuvovi::ActivePass() {
   Owner.WorkThreadIsRunning = true;
-  auto current = Owner.hComPort.load();
-  if (current != port_) {
-    // Operations outstanding on a port that has been closed ended with it.
-    WaitForReadEvent = false;
-    WaitForComEvent = false;
-    port_ = std::move(current);
-    // Bytes that are already waiting at the first poll of a newly opened port have waited
-    // since the opening, not since whenever the previous port was last found empty.
-    StartTime = Owner.fLoop.TickCount();
-    RxErrors = 0;
-  }
+  FollowPort();
   dispatched_ = false;
   read_waiting_ = false;
 
+  // A handler run in a hand-over may close the port and open it again, and send at once:
+  // the rest of the pass works on the port that is open now.
   PollComState();
+  FollowPort();
   CheckWrite();
+  FollowPort();
   if (port_ && !WaitForReadEvent && Owner.fActive) StartRead();
+  FollowPort();
   if (port_ && !WaitForComEvent && Owner.fActive) StartWaitComEvent();
 
   const std::uint32_t limit = WaitLimit();
@@ -153,6 +148,20 @@ void TVoDiviVuvovi::Pause(std::uint32_t ms) {
   }
   std::unique_lock lock(mutex_);
   cv_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return terminate_.load(); });
+}
+
+void TVoDiviVuvovi::FollowPort() {
+  auto current = Owner.hComPort.load();
+  if (current == port_) return;
+  // Operations outstanding on a port that has been closed ended with it.
+  WaitForReadEvent = false;
+  WaitForComEvent = false;
+  port_ = std::move(current);
+  ComStatus = {};  // the previous port's queue says nothing about this one
+  // Bytes that are already waiting at the first poll of a newly opened port have waited
+  // since the opening, not since whenever the previous port was last found empty.
+  StartTime = Owner.fLoop.TickCount();
+  RxErrors = 0;
 }
 
 bool TVoDiviVuvovi::PortIsCurrent() const {

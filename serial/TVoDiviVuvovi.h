@@ -77,6 +77,8 @@ class TVoDiviVuvovi {
   void Pause(std::uint32_t ms);
   // Failures of a port that the main thread has closed meanwhile belong to the closing,
   // not to the line: they are not reported.
+  // Takes up the port that is open now, dropping what was outstanding on the previous one.
+  void FollowPort();
   bool PortIsCurrent() const;
   void Signal();
 

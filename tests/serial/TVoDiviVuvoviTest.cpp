@@ -3,6 +3,7 @@
 // handshake.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "tests/serial/FakePortFixture.h"
@@ -395,6 +396,36 @@ TEST_F(Worker, WriteDoneHandlerMaySendTheNextBlock) {
   EXPECT_EQ(Reported(), (Places{0x1136})) << "no write was refused or reset by mistake";
   port->SetWriteProgress(0, 1);
   Pass(*port);
+}
+
+// A handler that moves to another port and sends at once: the pass goes on with the new
+// port, so the new write is neither taken for done nor reset.
+TEST_F(Worker, HandlerThatReopensAndSendsKeepsItsWriteOnTheNewPort) {
+  auto port = Open();
+  auto next = ports.Add("/dev/COM3");
+  next->SetWritesPending(true);
+  RecordEvents();
+  // More bytes while the pass hands over its news: the next pass's first poll sees them.
+  com->OnRxCharEvent = [&](TObject*) {
+    if (port->InputQueued() == 1) port->InjectRx("y");
+  };
+  com->OnComStat = [&](TObject*) {
+    if (com->ComPort() == "COM3" || com->ComStateInQueue() < 2) return;
+    com->SetComPort("COM3");
+    com->SendString("abc");
+  };
+  reports.clear();
+  port->InjectRx("x");
+  Settle(*next);
+  EXPECT_TRUE(port->Closed());
+  EXPECT_TRUE(com->SendInProgress()) << "the write on the new port is still running";
+  EXPECT_EQ(std::count(events.begin(), events.end(), "WriteDone"), 0);
+  next->SetWriteProgress(0, 3);
+  Pass(*next);
+  EXPECT_EQ(std::count(events.begin(), events.end(), "WriteDone"), 1);
+  EXPECT_EQ(com->WrittenBytes(), 3u);
+  EXPECT_EQ(next->Written(), "abc");
+  for (const auto place : Reported()) EXPECT_NE(place, 0x11u) << "no short write was seen";
 }
 
 // --- Closing and destruction ------------------------------------------------------------
