@@ -468,10 +468,9 @@ class LinuxCommPort final : public CommPort {
     }
   }
 
+  // A failed poll leaves the caller's last values as they were.
   std::uint32_t ClearCommError(std::uint32_t& errors, CommStat& stat) override {
     std::lock_guard lock(mutex_);
-    errors = 0;
-    stat = CommStat{};
     if (closed_) return EBADF;
     if (const std::uint32_t error = Check()) return error;
     int in_kernel = 0;
@@ -479,6 +478,7 @@ class LinuxCommPort final : public CommPort {
     if (ioctl(fd_, FIONREAD, &in_kernel) != 0) return Errno();
     if (ioctl(fd_, TIOCOUTQ, &out_kernel) != 0) return Errno();
     errors = std::exchange(errors_, 0);
+    stat = CommStat{};
     stat.cbInQue = static_cast<std::uint32_t>(input_.size() + static_cast<std::size_t>(in_kernel));
     stat.cbOutQue = static_cast<std::uint32_t>(tx_.size() + static_cast<std::size_t>(out_kernel));
     if (hardware_flow_ && modem_lines_ && !(last_modem_ & MS_CTS_ON)) stat.Flags |= fCtsHold;
@@ -487,7 +487,6 @@ class LinuxCommPort final : public CommPort {
 
   std::uint32_t GetCommModemStatus(std::uint32_t& status) override {
     std::lock_guard lock(mutex_);
-    status = 0;
     if (closed_) return EBADF;
     if (!modem_lines_) {
       status = kEmulatedModemStatus;

@@ -217,6 +217,21 @@ TEST_F(OpenPty, ModemLinesAndCountersAreEmulatedWithoutFailures) {
   EXPECT_EQ(stat.Flags, 0);
   EXPECT_EQ(port->SetupComm(4096, 4096), 0u);
   EXPECT_EQ(port->PurgeComm(15), 0u);
+
+  // Failed polls leave the last values for the caller to keep using.
+  pty.Write("abc");
+  for (int i = 0; i < 5000 && stat.cbInQue < 3; ++i) {
+    ASSERT_EQ(port->ClearCommError(errors, stat), 0u);
+    usleep(1000);
+  }
+  ASSERT_EQ(stat.cbInQue, 3u);
+  ASSERT_EQ(port->CloseHandle(), 0u);
+  errors = CE_FRAME;
+  EXPECT_EQ(port->ClearCommError(errors, stat), static_cast<std::uint32_t>(EBADF));
+  EXPECT_EQ(stat.cbInQue, 3u);
+  EXPECT_EQ(errors, static_cast<std::uint32_t>(CE_FRAME));
+  EXPECT_EQ(port->GetCommModemStatus(status), static_cast<std::uint32_t>(EBADF));
+  EXPECT_EQ(status, MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON);
 }
 
 TEST_F(OpenPty, SettingsReachTheTerminal) {
