@@ -3,9 +3,10 @@
 //
 //   [Software\Quenzhal\DaVevureRezDefaultSettings]
 //   "ComPort"=sz:"/dev/ttyUSB0"
-//   "Count"=dword:00000008
+//   "Count"=dword:08,00,00,00
 //   "Blob"=hex:01,ff
 //
+// Numbers and binary values alike are their stored bytes in order, as hex pairs.
 // Quotes, backslashes, control characters and DEL are written as escapes (\", \\, \xHH), so
 // every byte value survives. Every write rewrites the file atomically (a temporary file,
 // synced, then renamed over the old one) under an advisory lock, so a crash never leaves a
