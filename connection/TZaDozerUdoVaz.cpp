@@ -102,19 +102,7 @@ TZaDozerUdoVaz::TZaDozerUdoVaz(TDoVuverUve& AOwner, QWidget* parent,
   modemGrid->setColumnStretch(1, 1);
   modemGrid->setColumnMinimumWidth(0, 168);
 
-  OKBtn = new QPushButton(QStringLiteral("OK"), this);
-  StandardSetzenBtn = new QPushButton(QStringLiteral("Standard Setzen"), this);
-  StandardLadenBtn = new QPushButton(QStringLiteral("Standard Laden"), this);
-  CancelBtn = new QPushButton(QStringLiteral("Cancel"), this);
-  OKBtn->setObjectName("OKBtn");
-  StandardSetzenBtn->setObjectName("StandardSetzenBtn");
-  StandardLadenBtn->setObjectName("StandardLadenBtn");
-  CancelBtn->setObjectName("CancelBtn");
-  OKBtn->setDefault(true);
-  connect(OKBtn, &QPushButton::clicked, this, [this] { OKBtnClick(); });
-  connect(StandardSetzenBtn, &QPushButton::clicked, this, [this] { StandardSetzenBtnClick(); });
-  connect(StandardLadenBtn, &QPushButton::clicked, this, [this] { StandardLadenBtnClick(); });
-  connect(CancelBtn, &QPushButton::clicked, this, [this] { CancelBtnClick(); });
+  MakeStandardButtons();
   connect(DaVevureRezBtn, &QPushButton::clicked, this, [this] { DaVevureRezBtnClick(); });
 
   auto* groups = new QVBoxLayout;
@@ -161,25 +149,6 @@ void TZaDozerUdoVaz::GetDlgData() {
   c.SetResetModem(ResetModem->isChecked());
   c.SetTeleNummer(TeleNummer->text().toStdString());
   c.SetActive(Verbindung->isChecked());
-}
-
-void TZaDozerUdoVaz::OKBtnClick() {
-  if (Applied([this] { GetDlgData(); })) done(platform::mrOk);
-}
-
-void TZaDozerUdoVaz::StandardSetzenBtnClick() {
-  if (!Applied([this] { GetDlgData(); })) return;
-  Owner.WriteSettings(kRegkey, kRegSubKey);
-  done(platform::mrYes);
-}
-
-void TZaDozerUdoVaz::StandardLadenBtnClick() {
-  Owner.ReadSettings(kRegkey, kRegSubKey);
-  done(platform::mrNo);
-}
-
-void TZaDozerUdoVaz::CancelBtnClick() {
-  done(platform::mrCancel);
 }
 
 void TZaDozerUdoVaz::DaVevureRezBtnClick() {

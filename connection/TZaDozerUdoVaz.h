@@ -26,12 +26,8 @@ class TZaDozerUdoVaz : public platform::SettingsDialogBase {
   void SetDlgData();
   // Controls to component, in a fixed order, each through its setter. A delay that is no
   // whole number throws ConversionError there; what came before stays.
-  void GetDlgData();
+  void GetDlgData() override;
 
-  void OKBtnClick();
-  void StandardSetzenBtnClick();
-  void StandardLadenBtnClick();
-  void CancelBtnClick();
   // Opens the serial settings dialog; this one stays open.
   void DaVevureRezBtnClick();
 
@@ -50,13 +46,11 @@ class TZaDozerUdoVaz : public platform::SettingsDialogBase {
   QComboBox* Wahlverfahren;
   QCheckBox* ResetModem;
   QLineEdit* IniString;
-  QPushButton* OKBtn;
-  QPushButton* StandardSetzenBtn;
-  QPushButton* StandardLadenBtn;
-  QPushButton* CancelBtn;
 
  protected:
   void FormShow() override { SetDlgData(); }
+  void SaveDefaults() override { Owner.WriteSettings(kRegkey, kRegSubKey); }
+  void LoadDefaults() override { Owner.ReadSettings(kRegkey, kRegSubKey); }
 };
 
 // Makes TDoVuverUve::ExecuteDlg show this dialog modally over the active window, and

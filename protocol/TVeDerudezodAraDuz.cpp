@@ -25,13 +25,6 @@ QLabel* Label(QWidget* parent, const char* name, const char* caption, QWidget* b
   return label;
 }
 
-QPushButton* Button(QWidget* parent, const char* name, const char* caption) {
-  auto* button = new QPushButton(QString::fromUtf8(caption), parent);
-  button->setObjectName(name);
-  button->setFixedWidth(128);
-  return button;
-}
-
 template <class Layout>
 Layout* Packed(Layout* layout) {
   layout->setContentsMargins(8, 4, 8, 6);
@@ -78,17 +71,10 @@ TVeDerudezodAraDuz::TVeDerudezodAraDuz(TRiVadaroverEza& AOwner, QWidget* parent,
   auto* grid3 = Packed(new QGridLayout(group3));
   grid3->addWidget(BlockModeSendRequest, 0, 0);
 
-  OKBtn = Button(this, "OKBtn", "OK");
-  StandardSetzenBtn = Button(this, "StandardSetzenBtn", "Standard Setzen");
-  StandardLadenBtn = Button(this, "StandardLadenBtn", "Standard Laden");
-  CancelBtn = Button(this, "CancelBtn", "Cancel");
-  Einstellungen = Button(this, "Einstellungen", "Erw. Einstellungen");
-  OKBtn->setDefault(true);
+  MakeStandardButtons();
+  Einstellungen = new QPushButton(QStringLiteral("Erw. Einstellungen"), this);
+  Einstellungen->setObjectName("Einstellungen");
   Einstellungen->setAutoDefault(false);
-  connect(OKBtn, &QPushButton::clicked, this, [this] { OKBtnClick(); });
-  connect(StandardSetzenBtn, &QPushButton::clicked, this, [this] { StandardSetzenBtnClick(); });
-  connect(StandardLadenBtn, &QPushButton::clicked, this, [this] { StandardLadenBtnClick(); });
-  connect(CancelBtn, &QPushButton::clicked, this, [this] { CancelBtnClick(); });
   connect(Einstellungen, &QPushButton::clicked, this, [this] { EinstellungenClick(); });
 
   auto* groups = new QVBoxLayout;
@@ -99,8 +85,11 @@ TVeDerudezodAraDuz::TVeDerudezodAraDuz(TRiVadaroverEza& AOwner, QWidget* parent,
   groups->addStretch();
   auto* buttons = new QVBoxLayout;
   buttons->setSpacing(7);
-  for (QPushButton* button : {OKBtn, StandardSetzenBtn, StandardLadenBtn, CancelBtn, Einstellungen})
+  for (QPushButton* button :
+       {OKBtn, StandardSetzenBtn, StandardLadenBtn, CancelBtn, Einstellungen}) {
+    button->setFixedWidth(128);
     buttons->addWidget(button);
+  }
   buttons->addStretch();
   auto* columns = new QHBoxLayout(this);
   columns->setContentsMargins(8, 8, 12, 8);
@@ -131,25 +120,6 @@ void TVeDerudezodAraDuz::GetDlgData() {
   c.SetWaitForAnswer3964R(StrToInt(WaitForAnswer3964R->text().toStdString()));
   c.SetP3964RPBlockModeSendRequest(BlockModeSendRequest->isChecked());
   c.SetActive(Aktiv->isChecked());
-}
-
-void TVeDerudezodAraDuz::OKBtnClick() {
-  if (Applied([this] { GetDlgData(); })) done(platform::mrOk);
-}
-
-void TVeDerudezodAraDuz::StandardSetzenBtnClick() {
-  if (!Applied([this] { GetDlgData(); })) return;
-  Owner.WriteSettings(kRegkey, kRegSubKey);
-  done(platform::mrYes);
-}
-
-void TVeDerudezodAraDuz::StandardLadenBtnClick() {
-  Owner.ReadSettings(kRegkey, kRegSubKey);
-  done(platform::mrNo);
-}
-
-void TVeDerudezodAraDuz::CancelBtnClick() {
-  done(platform::mrCancel);
 }
 
 void TVeDerudezodAraDuz::EinstellungenClick() {

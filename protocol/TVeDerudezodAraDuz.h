@@ -26,12 +26,8 @@ class TVeDerudezodAraDuz : public platform::SettingsDialogBase {
   void SetDlgData();
   // Controls to component, in a fixed order, each through its setter. An answer time that
   // is no whole number throws ConversionError there; what came before stays.
-  void GetDlgData();
+  void GetDlgData() override;
 
-  void OKBtnClick();
-  void StandardSetzenBtnClick();
-  void StandardLadenBtnClick();
-  void CancelBtnClick();
   // Opens the connection component's settings dialog; this one stays open.
   void EinstellungenClick();
 
@@ -45,14 +41,12 @@ class TVeDerudezodAraDuz : public platform::SettingsDialogBase {
   QCheckBox* Aktiv;
   QLineEdit* WaitForAnswer3964R;
   QCheckBox* BlockModeSendRequest;
-  QPushButton* OKBtn;
-  QPushButton* StandardSetzenBtn;
-  QPushButton* StandardLadenBtn;
-  QPushButton* CancelBtn;
   QPushButton* Einstellungen;
 
  protected:
   void FormShow() override { SetDlgData(); }
+  void SaveDefaults() override { Owner.WriteSettings(kRegkey, kRegSubKey); }
+  void LoadDefaults() override { Owner.ReadSettings(kRegkey, kRegSubKey); }
 };
 
 // Makes ExecuteDlg of all three components show their dialogs modally over the active

@@ -173,19 +173,7 @@ TDaDudaroDevIza::TDaDudaroDevIza(TDaVevureRez& AOwner, QWidget* parent,
   extendedGrid->addWidget(CBReport, 3, 2);
   extendedGrid->setColumnStretch(2, 1);
 
-  OKBtn = new QPushButton(QStringLiteral("OK"), this);
-  StandardSetzenBtn = new QPushButton(QStringLiteral("Standard Setzen"), this);
-  StandardLadenBtn = new QPushButton(QStringLiteral("Standard Laden"), this);
-  CancelBtn = new QPushButton(QStringLiteral("Cancel"), this);
-  OKBtn->setObjectName("OKBtn");
-  StandardSetzenBtn->setObjectName("StandardSetzenBtn");
-  StandardLadenBtn->setObjectName("StandardLadenBtn");
-  CancelBtn->setObjectName("CancelBtn");
-  OKBtn->setDefault(true);
-  connect(OKBtn, &QPushButton::clicked, this, [this] { OKBtnClick(); });
-  connect(StandardSetzenBtn, &QPushButton::clicked, this, [this] { StandardSetzenBtnClick(); });
-  connect(StandardLadenBtn, &QPushButton::clicked, this, [this] { StandardLadenBtnClick(); });
-  connect(CancelBtn, &QPushButton::clicked, this, [this] { CancelBtnClick(); });
+  MakeStandardButtons();
 
   auto* groups = new QVBoxLayout;
   groups->setSpacing(4);
@@ -294,25 +282,6 @@ void TDaDudaroDevIza::GetDlgData() {
   c.SetStripNullChars(CBStripNullChars->isChecked());
   c.SetErrorNoise(IndexByte(CBReport));
   c.SetActive(CBOpenPort->isChecked());
-}
-
-void TDaDudaroDevIza::OKBtnClick() {
-  if (Applied([this] { GetDlgData(); })) done(platform::mrOk);
-}
-
-void TDaDudaroDevIza::StandardSetzenBtnClick() {
-  if (!Applied([this] { GetDlgData(); })) return;
-  Owner.WriteSettings(kRegkey, kRegSubKey);
-  done(platform::mrYes);
-}
-
-void TDaDudaroDevIza::StandardLadenBtnClick() {
-  Owner.ReadSettings(kRegkey, kRegSubKey);
-  done(platform::mrNo);
-}
-
-void TDaDudaroDevIza::CancelBtnClick() {
-  done(platform::mrCancel);
 }
 
 void TDaDudaroDevIza::ValidateCharInput(QLineEdit* Sender) {

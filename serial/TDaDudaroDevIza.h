@@ -30,12 +30,8 @@ class TDaDudaroDevIza : public platform::SettingsDialogBase {
   void SetDlgData();
   // Controls to component, in a fixed order, each through its setter. A timing or limit
   // field that is no whole number throws ConversionError there; what came before stays.
-  void GetDlgData();
+  void GetDlgData() override;
 
-  void OKBtnClick();
-  void StandardSetzenBtnClick();
-  void StandardLadenBtnClick();
-  void CancelBtnClick();
   // Checks a character field (only its range message can appear) and a number field (an
   // empty one is refused). No control uses them: the fields are checked when applied.
   void ValidateCharInput(QLineEdit* Sender);
@@ -73,13 +69,11 @@ class TDaDudaroDevIza : public platform::SettingsDialogBase {
   QCheckBox* CBStripNullChars;
   QComboBox* CBReport;
   // The buttons, top to bottom.
-  QPushButton* OKBtn;
-  QPushButton* StandardSetzenBtn;
-  QPushButton* StandardLadenBtn;
-  QPushButton* CancelBtn;
 
  protected:
   void FormShow() override { SetDlgData(); }
+  void SaveDefaults() override { Owner.WriteSettings(kRegkey, kRegSubKey); }
+  void LoadDefaults() override { Owner.ReadSettings(kRegkey, kRegSubKey); }
 
  private:
   char CharFrom(const QLineEdit* Edit, char Current);

@@ -1,14 +1,17 @@
-// What the three settings dialogs of the components share: the modal results of their
-// buttons, Cancel for the window's close box and Escape, filling the controls each time the
-// dialog is shown, their message boxes, and the error box for a field whose text is no
-// whole number (the button's action ends there and the dialog stays open).
+// What the three settings dialogs of the components share: the four standard buttons and
+// the modal results they close with, Cancel for the window's close box and Escape, filling
+// the controls each time the dialog is shown, their message boxes, and the error box for a
+// field whose text is no whole number (the button's action ends there and the dialog stays
+// open).
 //
 // Qt Widgets, main thread only. Header-only, so that each dialog library stays one file.
 #pragma once
 
 #include <QApplication>
 #include <QDialog>
+#include <QPushButton>
 #include <QShowEvent>
+#include <array>
 #include <functional>
 #include <memory>
 
@@ -45,7 +48,54 @@ class SettingsDialogBase : public QDialog {
   // The window's close box and Escape count as Cancel.
   void reject() override { done(mrCancel); }
 
+  // Controls to component, each through its setter; a field that is no whole number throws
+  // ConversionError there, and what came before stays.
+  virtual void GetDlgData() = 0;
+
+  // OK applies and closes; Standard Setzen applies, saves the component's settings as the
+  // defaults and closes; Standard Laden loads the defaults into the component and closes.
+  void OKBtnClick() {
+    if (Applied([this] { GetDlgData(); })) done(mrOk);
+  }
+  void StandardSetzenBtnClick() {
+    if (!Applied([this] { GetDlgData(); })) return;
+    SaveDefaults();
+    done(mrYes);
+  }
+  void StandardLadenBtnClick() {
+    LoadDefaults();
+    done(mrNo);
+  }
+  void CancelBtnClick() { done(mrCancel); }
+
+  QPushButton* OKBtn = nullptr;
+  QPushButton* StandardSetzenBtn = nullptr;
+  QPushButton* StandardLadenBtn = nullptr;
+  QPushButton* CancelBtn = nullptr;
+
  protected:
+  virtual void SaveDefaults() = 0;
+  virtual void LoadDefaults() = 0;
+
+  // Makes the four buttons, named for tests, OK the default, each wired to its handler;
+  // returned in their order for the dialog's layout.
+  std::array<QPushButton*, 4> MakeStandardButtons() {
+    auto make = [this](const char* caption, const char* name, void (SettingsDialogBase::*click)()) {
+      auto* button = new QPushButton(QString::fromUtf8(caption), this);
+      button->setObjectName(QString::fromUtf8(name));
+      connect(button, &QPushButton::clicked, this, [this, click] { (this->*click)(); });
+      return button;
+    };
+    OKBtn = make("OK", "OKBtn", &SettingsDialogBase::OKBtnClick);
+    StandardSetzenBtn =
+        make("Standard Setzen", "StandardSetzenBtn", &SettingsDialogBase::StandardSetzenBtnClick);
+    StandardLadenBtn =
+        make("Standard Laden", "StandardLadenBtn", &SettingsDialogBase::StandardLadenBtnClick);
+    CancelBtn = make("Cancel", "CancelBtn", &SettingsDialogBase::CancelBtnClick);
+    OKBtn->setDefault(true);
+    return {OKBtn, StandardSetzenBtn, StandardLadenBtn, CancelBtn};
+  }
+
   // Filled on every show; a show the window system makes (after minimising) keeps the
   // user's edits.
   virtual void FormShow() = 0;
