@@ -27,19 +27,6 @@ QLineEdit* Edit(QWidget* parent, const char* name) {
   return edit;
 }
 
-QLabel* Label(QWidget* parent, const char* caption, QWidget* buddy) {
-  auto* label = new QLabel(QString::fromUtf8(caption), parent);
-  label->setBuddy(buddy);
-  return label;
-}
-
-template <class Layout>
-Layout* Packed(Layout* layout) {
-  layout->setContentsMargins(8, 4, 8, 6);
-  layout->setSpacing(4);
-  return layout;
-}
-
 // The chosen entry: the one whose text stands in the box. Typed text that is no entry
 // chooses none (-1), whatever was chosen before.
 int Chosen(const QComboBox* box) {
@@ -105,24 +92,8 @@ TZaDozerUdoVaz::TZaDozerUdoVaz(TDoVuverUve& AOwner, QWidget* parent,
   MakeStandardButtons();
   connect(DaVevureRezBtn, &QPushButton::clicked, this, [this] { DaVevureRezBtnClick(); });
 
-  auto* groups = new QVBoxLayout;
-  groups->setSpacing(4);
-  groups->addWidget(basics);
-  groups->addWidget(serial);
-  groups->addWidget(modem);
-  groups->addStretch();
-  auto* buttons = new QVBoxLayout;
-  buttons->setSpacing(7);
-  for (QPushButton* button : {OKBtn, StandardSetzenBtn, StandardLadenBtn, CancelBtn}) {
-    button->setFixedWidth(128);
-    buttons->addWidget(button);
-  }
-  buttons->addStretch();
-  auto* columns = new QHBoxLayout(this);
-  columns->setContentsMargins(8, 8, 12, 8);
-  columns->setSpacing(20);
-  columns->addLayout(groups, 1);
-  columns->addLayout(buttons);
+  ArrangeGroupsAndButtons({basics, serial, modem},
+                          {OKBtn, StandardSetzenBtn, StandardLadenBtn, CancelBtn});
   resize(521, 303);
 }
 

@@ -18,20 +18,6 @@ QComboBox* List(QWidget* parent, const char* name, std::initializer_list<const c
   return box;
 }
 
-QLabel* Label(QWidget* parent, const char* name, const char* caption, QWidget* buddy) {
-  auto* label = new QLabel(QString::fromUtf8(caption), parent);
-  label->setObjectName(name);
-  label->setBuddy(buddy);
-  return label;
-}
-
-template <class Layout>
-Layout* Packed(Layout* layout) {
-  layout->setContentsMargins(8, 4, 8, 6);
-  layout->setSpacing(4);
-  return layout;
-}
-
 }  // namespace
 
 TVeDerudezodAraDuz::TVeDerudezodAraDuz(TRiVadaroverEza& AOwner, QWidget* parent,
@@ -47,9 +33,9 @@ TVeDerudezodAraDuz::TVeDerudezodAraDuz(TRiVadaroverEza& AOwner, QWidget* parent,
   Aktiv = new QCheckBox(QStringLiteral("Verbindung Aktiv"), group1);
   Aktiv->setObjectName("Aktiv");
   auto* grid1 = Packed(new QGridLayout(group1));
-  grid1->addWidget(Label(group1, "Label5", "Verbindung über", Verbindung), 0, 0);
+  grid1->addWidget(Label(group1, "Verbindung über", Verbindung, "Label5"), 0, 0);
   grid1->addWidget(Verbindung, 1, 0);
-  grid1->addWidget(Label(group1, "Label2", "Protokoll", Protokoll), 0, 1);
+  grid1->addWidget(Label(group1, "Protokoll", Protokoll, "Label2"), 0, 1);
   grid1->addWidget(Protokoll, 1, 1);
   grid1->addWidget(Aktiv, 2, 0, 1, 2);
   grid1->setColumnStretch(2, 1);
@@ -60,7 +46,7 @@ TVeDerudezodAraDuz::TVeDerudezodAraDuz(TRiVadaroverEza& AOwner, QWidget* parent,
   WaitForAnswer3964R->setObjectName("WaitForAnswer3964R");
   WaitForAnswer3964R->setFixedWidth(145);
   auto* grid2 = Packed(new QGridLayout(group2));
-  grid2->addWidget(Label(group2, "Label1", "Antwortzeit (ms)", WaitForAnswer3964R), 0, 0);
+  grid2->addWidget(Label(group2, "Antwortzeit (ms)", WaitForAnswer3964R, "Label1"), 0, 0);
   grid2->addWidget(WaitForAnswer3964R, 1, 0);
   grid2->setColumnStretch(1, 1);
 
@@ -77,25 +63,8 @@ TVeDerudezodAraDuz::TVeDerudezodAraDuz(TRiVadaroverEza& AOwner, QWidget* parent,
   Einstellungen->setAutoDefault(false);
   connect(Einstellungen, &QPushButton::clicked, this, [this] { EinstellungenClick(); });
 
-  auto* groups = new QVBoxLayout;
-  groups->setSpacing(4);
-  groups->addWidget(group1);
-  groups->addWidget(group2);
-  groups->addWidget(group3);
-  groups->addStretch();
-  auto* buttons = new QVBoxLayout;
-  buttons->setSpacing(7);
-  for (QPushButton* button :
-       {OKBtn, StandardSetzenBtn, StandardLadenBtn, CancelBtn, Einstellungen}) {
-    button->setFixedWidth(128);
-    buttons->addWidget(button);
-  }
-  buttons->addStretch();
-  auto* columns = new QHBoxLayout(this);
-  columns->setContentsMargins(8, 8, 12, 8);
-  columns->setSpacing(20);
-  columns->addLayout(groups, 1);
-  columns->addLayout(buttons);
+  ArrangeGroupsAndButtons({group1, group2, group3},
+                          {OKBtn, StandardSetzenBtn, StandardLadenBtn, CancelBtn, Einstellungen});
   resize(521, 252);
 }
 

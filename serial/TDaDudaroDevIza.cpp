@@ -41,20 +41,6 @@ QCheckBox* Check(QWidget* parent, const char* name, const char* caption) {
   return box;
 }
 
-QLabel* Label(QWidget* parent, const char* caption, QWidget* buddy) {
-  auto* label = new QLabel(QString::fromUtf8(caption), parent);
-  label->setBuddy(buddy);
-  return label;
-}
-
-// Group contents packed closely, so that the dialog keeps about its intended size.
-template <class Layout>
-Layout* Packed(Layout* layout) {
-  layout->setContentsMargins(8, 4, 8, 4);
-  layout->setSpacing(4);
-  return layout;
-}
-
 // A whole decimal number as the platform converts it; throws ConversionError.
 int WholeNumber(const QLineEdit* edit) {
   return StrToInt(edit->text().toStdString());
@@ -98,7 +84,7 @@ TDaDudaroDevIza::TDaDudaroDevIza(TDaVevureRez& AOwner, QWidget* parent,
   CBFlow = List(basics, "CBFlow", {"None (*)", "XOn-XOff", "RTS-CTS", "DSR-DTR", "VuVadudeva"});
   CBStop = List(basics, "CBStop", {"1 Bit (*)", "1,5 Bits", "2 Bits"});
   CBOpenPort = Check(basics, "CBOpenPort", "OpenPort");
-  auto* basicsGrid = Packed(new QGridLayout(basics));
+  auto* basicsGrid = Packed(new QGridLayout(basics), 4);
   basicsGrid->addWidget(Label(basics, "&Port", CBPort), 0, 0);
   basicsGrid->addWidget(CBPort, 0, 1);
   basicsGrid->addWidget(Label(basics, "Pari&ty", CBParity), 0, 2);
@@ -121,7 +107,7 @@ TDaDudaroDevIza::TDaDudaroDevIza(TDaVevureRez& AOwner, QWidget* parent,
   RTOCharDelayEdit = Edit(timing, "RTOCharDelayEdit", "1100");
   RTOExtraDelayEdit = Edit(timing, "RTOExtraDelayEdit", "250");
   CBXTOAuto = Check(timing, "CBXTOAuto", "Use default Timing");
-  auto* timingGrid = Packed(new QGridLayout(timing));
+  auto* timingGrid = Packed(new QGridLayout(timing), 4);
   timingGrid->addWidget(new QLabel(QStringLiteral("Char Delay (µs)"), timing), 0, 1);
   timingGrid->addWidget(new QLabel(QStringLiteral("Extra Delay (ms)"), timing), 0, 2);
   timingGrid->addWidget(new QLabel(QStringLiteral("Sending"), timing), 1, 0);
@@ -138,7 +124,7 @@ TDaDudaroDevIza::TDaDudaroDevIza(TDaVevureRez& AOwner, QWidget* parent,
   XOffCharEdit = Edit(xonxoff, "XOffCharEdit", "#13", 48);
   XOnLimitEdit = Edit(xonxoff, "XOnLimitEdit", "33", 48);
   XOffLimitEdit = Edit(xonxoff, "XOffLimitEdit", "33", 48);
-  auto* xonxoffGrid = Packed(new QGridLayout(xonxoff));
+  auto* xonxoffGrid = Packed(new QGridLayout(xonxoff), 4);
   xonxoffGrid->addWidget(Label(xonxoff, "XOn Char", XOnCharEdit), 0, 0);
   xonxoffGrid->addWidget(XOnCharEdit, 0, 1);
   xonxoffGrid->addWidget(Label(xonxoff, "XOff Char", XOffCharEdit), 1, 0);
@@ -151,7 +137,7 @@ TDaDudaroDevIza::TDaDudaroDevIza(TDaVevureRez& AOwner, QWidget* parent,
   auto* replacement = new QGroupBox(QStringLiteral("Parity Error Replacement"), extended);
   CBParityErrorReplacement = Check(replacement, "CBParityErrorReplacement", "Active");
   ParityErrorCharEdit = Edit(replacement, "ParityErrorCharEdit", "$ff", 48);
-  auto* replacementGrid = Packed(new QGridLayout(replacement));
+  auto* replacementGrid = Packed(new QGridLayout(replacement), 4);
   replacementGrid->addWidget(CBParityErrorReplacement, 0, 0, 1, 2);
   replacementGrid->addWidget(Label(replacement, "Char", ParityErrorCharEdit), 1, 0);
   replacementGrid->addWidget(ParityErrorCharEdit, 1, 1);
@@ -160,7 +146,7 @@ TDaDudaroDevIza::TDaDudaroDevIza(TDaVevureRez& AOwner, QWidget* parent,
   CBStripNullChars = Check(extended, "CBStripNullChars", "Remove NULL Chars");
   CBReport = List(extended, "CBReport",
                   {"Nothing", "Errors", "Warnings + Errors", "Debuginfo", "Everything"});
-  auto* extendedGrid = Packed(new QGridLayout(extended));
+  auto* extendedGrid = Packed(new QGridLayout(extended), 4);
   extendedGrid->addWidget(xonxoff, 0, 0, 1, 3);
   extendedGrid->addWidget(replacement, 1, 0, 3, 1);
   auto* eventRow = new QHBoxLayout;
@@ -175,21 +161,8 @@ TDaDudaroDevIza::TDaDudaroDevIza(TDaVevureRez& AOwner, QWidget* parent,
 
   MakeStandardButtons();
 
-  auto* groups = new QVBoxLayout;
-  groups->setSpacing(4);
-  groups->addWidget(basics);
-  groups->addWidget(timing);
-  groups->addWidget(extended);
-  auto* buttons = new QVBoxLayout;
-  for (QPushButton* button : {OKBtn, StandardSetzenBtn, StandardLadenBtn, CancelBtn}) {
-    button->setMinimumWidth(128);
-    buttons->addWidget(button);
-  }
-  buttons->addStretch();
-  auto* columns = new QHBoxLayout(this);
-  columns->setContentsMargins(8, 8, 8, 8);
-  columns->addLayout(groups, 1);
-  columns->addLayout(buttons);
+  ArrangeGroupsAndButtons({basics, timing, extended},
+                          {OKBtn, StandardSetzenBtn, StandardLadenBtn, CancelBtn}, 6);
   resize(523, 463);
 }
 

@@ -8,11 +8,14 @@
 #pragma once
 
 #include <QApplication>
+#include <QBoxLayout>
 #include <QDialog>
+#include <QLabel>
 #include <QPushButton>
 #include <QShowEvent>
 #include <array>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 
 #include "platform/qt/QtMessages.h"
@@ -76,6 +79,45 @@ class SettingsDialogBase : public QDialog {
  protected:
   virtual void SaveDefaults() = 0;
   virtual void LoadDefaults() = 0;
+
+  // Group contents packed closely, so that the dialog keeps about its intended size.
+  template <class Layout>
+  static Layout* Packed(Layout* layout, int bottom = 6) {
+    layout->setContentsMargins(8, 4, 8, bottom);
+    layout->setSpacing(4);
+    return layout;
+  }
+
+  // A caption whose mnemonic moves the focus to `buddy`.
+  static QLabel* Label(QWidget* parent, const char* caption, QWidget* buddy,
+                       const char* name = nullptr) {
+    auto* label = new QLabel(QString::fromUtf8(caption), parent);
+    if (name) label->setObjectName(QString::fromUtf8(name));
+    label->setBuddy(buddy);
+    return label;
+  }
+
+  // The groups stacked at the left, the buttons in a column of equal widths at the right,
+  // `gap` pixels apart.
+  void ArrangeGroupsAndButtons(std::initializer_list<QWidget*> groups,
+                               std::initializer_list<QPushButton*> buttons, int gap = 20) {
+    auto* left = new QVBoxLayout;
+    left->setSpacing(4);
+    for (QWidget* group : groups) left->addWidget(group);
+    left->addStretch();
+    auto* right = new QVBoxLayout;
+    right->setSpacing(7);
+    for (QPushButton* button : buttons) {
+      button->setFixedWidth(128);
+      right->addWidget(button);
+    }
+    right->addStretch();
+    auto* columns = new QHBoxLayout(this);
+    columns->setContentsMargins(8, 8, 8, 8);
+    columns->setSpacing(gap);
+    columns->addLayout(left, 1);
+    columns->addLayout(right);
+  }
 
   // Makes the four buttons, named for tests, OK the default, each wired to its handler;
   // returned in their order for the dialog's layout.
