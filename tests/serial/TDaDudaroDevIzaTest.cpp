@@ -15,14 +15,9 @@
 
 using platform::MessageKind;
 using Strings = std::vector<std::string>;
+using qt_test::Items;
 
 namespace {
-
-Strings Items(const QComboBox* box) {
-  Strings items;
-  for (int i = 0; i < box->count(); ++i) items.push_back(box->itemText(i).toStdString());
-  return items;
-}
 
 std::string Selected(const QComboBox* box) {
   return box->currentIndex() < 0 ? "<none>" : box->currentText().toStdString();

@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace qt_test {
 
@@ -24,8 +27,15 @@ class QtEnvironment final : public ::testing::Environment {
   std::unique_ptr<QApplication> app_;
 };
 
-// Registers the environment once per program (include this in one file per program).
+// Registers the environment once per program, however many of its files include this.
 inline ::testing::Environment* const kQtEnvironment =
     ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+// The entries of a combo box, in order.
+inline std::vector<std::string> Items(const QComboBox* box) {
+  std::vector<std::string> items;
+  for (int i = 0; i < box->count(); ++i) items.push_back(box->itemText(i).toStdString());
+  return items;
+}
 
 }  // namespace qt_test
