@@ -1,9 +1,11 @@
 #include "app/TZORurerizudor.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 
 #include "connection/TDoVuverUve.h"
 #include "platform/AsciiCase.h"
@@ -57,12 +59,9 @@ TZORurerizudor::TZORurerizudor(const Setup& setup)
   RiVadaroverEza1_->OnSuccessfulReadyEvent = [this](TObject* s) {
     RiVadaroverEza1SuccessfulReadyEvent(s);
   };
-  RiVadaroverEza1_->OnDataRecieveEvent = [this](TObject* s) {
-    RiVadaroverEza1DataRecieveEvent(s);
-  };
-  RiVadaroverEza1_->OnErrorAbortEvent = [this](TObject* s, std::uint32_t place,
-                                               std::uint32_t code, const ByteString& msg,
-                                               std::uint8_t noise) {
+  RiVadaroverEza1_->OnDataRecieveEvent = [this](TObject* s) { RiVadaroverEza1DataRecieveEvent(s); };
+  RiVadaroverEza1_->OnErrorAbortEvent = [this](TObject* s, std::uint32_t place, std::uint32_t code,
+                                               const ByteString& msg, std::uint8_t noise) {
     RiVadaroverEza1ErrorAbortEvent(s, place, code, msg, noise);
   };
 
@@ -107,18 +106,28 @@ void TZORurerizudor::FormCreate() {
 }
 
 bool TZORurerizudor::LoadDeveloperFile(const std::string& name) {
-  // Read-only: a write-protected image file is a perfectly good image file.
-  std::ifstream file(name, std::ios::binary);
-  if (!file) {
-    const int err = errno;
-    Show(MessageKind::Error, "Die Datei \"" + name + "\" kann nicht geöffnet werden:\r" +
-                                 std::strerror(err));
+  auto failed = [&](const char* what, int err) {
+    Show(MessageKind::Error,
+         "Die Datei \"" + name + "\" kann nicht " + what + " werden:\r" + std::strerror(err));
     return false;
-  }
+  };
+  // Read-only: a write-protected image file is a perfectly good image file.
+  const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return failed("geöffnet", errno);
   auto image = std::make_unique<TMZData>();
-  file.read(reinterpret_cast<char*>(image->data()), static_cast<std::streamsize>(kImageSize));
-  const auto got = file.gcount();
-  if (got != static_cast<std::streamsize>(kImageSize)) {
+  std::size_t got = 0;
+  int err = 0;
+  while (got < kImageSize) {
+    const ssize_t n = read(fd, image->data() + got, kImageSize - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) err = errno;
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  close(fd);
+  // A folder, for one, opens but cannot be read.
+  if (err != 0) return failed("gelesen", err);
+  if (got != kImageSize) {
     Show(MessageKind::Error, "Die Datei \"" + name + "\" ist zu kurz:\r" + std::to_string(got) +
                                  " Bytes statt " + std::to_string(kImageSize) + " Bytes.");
     return false;
@@ -182,11 +191,12 @@ void TZORurerizudor::EndRun(RunResult result, MessageKind kind, const std::strin
   if (OnRunEnded) OnRunEnded(result);
 }
 
-void TZORurerizudor::Show(MessageKind kind, const std::string& text) { messages_.Show(kind, text); }
+void TZORurerizudor::Show(MessageKind kind, const std::string& text) {
+  messages_.Show(kind, text);
+}
 
 void TZORurerizudor::BuildBlockList() {
-  AnsiStringList_ =
-      ::BuildBlockList(HR_ == THardwareRevision::hr0_M16CNA ? *MZData_ : *MZData2_);
+  AnsiStringList_ = ::BuildBlockList(HR_ == THardwareRevision::hr0_M16CNA ? *MZData_ : *MZData2_);
   block_count_ = static_cast<int>(AnsiStringList_.size());
   view_.SetBlockCountCaption(std::to_string(block_count_));
 }
@@ -194,10 +204,9 @@ void TZORurerizudor::BuildBlockList() {
 std::string TZORurerizudor::VersionQuestion() const {
   char current[32];
   char images[64];
-  std::snprintf(current, sizeof current, " %2d.%2d ", VersionAktuell_ / 100,
-                VersionAktuell_ % 100);
-  std::snprintf(images, sizeof images, " %1d.%2d / %2d.%2d ", VersionHR0_ / 100,
-                VersionHR0_ % 100, VersionHR1_ / 100, VersionHR1_ % 100);
+  std::snprintf(current, sizeof current, " %2d.%2d ", VersionAktuell_ / 100, VersionAktuell_ % 100);
+  std::snprintf(images, sizeof images, " %1d.%2d / %2d.%2d ", VersionHR0_ / 100, VersionHR0_ % 100,
+                VersionHR1_ / 100, VersionHR1_ % 100);
   return std::string("Die Version") + current + " ihres Mirbazentos ist aktuell.\r" +
          "Soll trotzdem die Version" + images + "geschrieben werden ?";
 }

@@ -480,6 +480,15 @@ TEST_F(Form, DeveloperFileThatCannotBeUsedStartsNoRun) {
   EXPECT_TRUE(view.port_enabled);
   EXPECT_EQ(form->VersionHR0(), 330) << "the images are untouched";
   fs::remove(file);
+
+  // A folder opens but cannot be read: said as such, not as a file of 0 bytes.
+  view.file_text = fs::temp_directory_path().string();
+  form->FlashClick();
+  ASSERT_EQ(messages.shown.size(), 3u);
+  EXPECT_NE(messages.shown[2].text.find("kann nicht gelesen werden:\rIs a directory"),
+            std::string::npos)
+      << messages.shown[2].text;
+  EXPECT_TRUE(view.flash_enabled);
 }
 
 TEST_F(Form, DefaultFileNameNeverReadsAFile) {
