@@ -20,7 +20,9 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
 
 #include "platform/CommPort.h"
 #include "platform/MainLoop.h"
@@ -303,8 +305,29 @@ class TDaVevureRez : public TObject {
   std::atomic<bool> fSendInProgress{false};
   std::atomic<std::uint32_t> fWrittenBytes{0};
 
-  // The open port; null while closed.
-  std::atomic<std::shared_ptr<platform::CommPort>> hComPort;
+  // The open port; null while closed. Guarded by a mutex rather than held in
+  // std::atomic<std::shared_ptr>: this library's lock-bit implementation of the latter is
+  // invisible to the thread sanitizer, which then reports every hand-over as a race.
+  class SharedPort {
+   public:
+    std::shared_ptr<platform::CommPort> load() const {
+      std::lock_guard lock(mutex_);
+      return port_;
+    }
+    void store(std::shared_ptr<platform::CommPort> port) {
+      std::shared_ptr<platform::CommPort> previous;
+      {
+        std::lock_guard lock(mutex_);
+        previous = std::exchange(port_, std::move(port));
+      }
+      // The previous port, if this was its last holder, is released outside the lock.
+    }
+
+   private:
+    mutable std::mutex mutex_;
+    std::shared_ptr<platform::CommPort> port_;
+  };
+  SharedPort hComPort;
   std::atomic<std::uint32_t> BytesToWrite{0};
   std::atomic<std::uint32_t> WriteStartTime{0};
   std::atomic<bool> WorkThreadIsRunning{false};
