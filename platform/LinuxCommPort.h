@@ -5,11 +5,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/CommPort.h"
 
 namespace platform {
+
+// Terminals as SystemCommPorts() opens them, with the UUCP lock files kept in `lock_dir`
+// (none at all when it is empty); the system's ports use /run/lock.
+std::unique_ptr<CommPortFactory> MakeLinuxCommPorts(const std::string& lock_dir);
 
 // The fields of the kernel's termios2 record that the line description decides. The flag
 // words use the kernel's bit values.
