@@ -1,6 +1,7 @@
 // The flasher program: one window, one button, one run at a time.
 #include <QApplication>
 
+#include "app/ErrorAdvice.h"
 #include "app/TZORurerizudor.h"
 #include "app/ZORurerizudorWindow.h"
 #include "platform/qt/QtMainLoop.h"
@@ -19,6 +20,7 @@ int main(int argc, char** argv) {
   TZORurerizudor form({loop, messages, window, [] { return GetComPortList(); },
                        argc > 0 ? argv[0] : "", MakeSerialPort, std::chrono::milliseconds(300000)});
   window.OnFlashClick = [&form] { form.FlashClick(); };
+  form.BoxAdvice = [&form] { return ErrorAdvice(form); };
   window.show();
   return app.exec();
 }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/PortDescription.h"
 #include "util/ComPortList.h"
 
 using platform::MessageKind;
@@ -75,7 +76,10 @@ TDaDudaroDevIza::TDaDudaroDevIza(TDaVevureRez& AOwner, QWidget* parent,
   std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
     return QString::compare(Text(a), Text(b), Qt::CaseInsensitive) < 0;
   });
-  for (const std::string& name : names) CBPort->addItem(Text(name));
+  for (const std::string& name : names) {
+    CBPort->addItem(Text(name));
+    CBPort->setItemData(CBPort->count() - 1, Text(platform::DescribePort(name)), Qt::ToolTipRole);
+  }
   CBParity = List(basics, "CBParity", {"None (*)", "Odd", "Even", "Mark", "Space"});
   CBData = List(basics, "CBData", {"4 Bits", "5 Bits", "6 Bits", "7 Bits", "8 Bits"});
   CBBaud = List(basics, "CBBaud",
