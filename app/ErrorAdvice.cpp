@@ -31,8 +31,9 @@ std::string BusyAdvice(const std::string& device, const AdviceSources& sources) 
       "oder ModemManager beenden (sudo systemctl stop ModemManager).";
   if (!holder)
     return "Hinweis: " + device + " ist von einem anderen Programm belegt. " + modem_manager;
-  const std::string who = (holder->program.empty() ? "einem Programm" : "\"" + holder->program + "\"") +
-                          " (PID " + std::to_string(holder->pid) + ")";
+  const std::string who =
+      (holder->program.empty() ? "einem Programm" : "\"" + holder->program + "\"") + " (PID " +
+      std::to_string(holder->pid) + ")";
   if (holder->program == "ModemManager")
     return "Hinweis: " + device + " ist von " + who + " belegt. " + modem_manager;
   return "Hinweis: " + device + " ist von " + who +

@@ -1,6 +1,7 @@
-// Pieces of the Linux comm port that are pure functions of their input, declared here so
-// that they can be tested without a device: the translation of the line description into
-// terminal settings, and the filter that received bytes pass before they are queued.
+// The Linux comm port's factory with its lock folder, and the pieces of the port that are
+// pure functions of their input, declared here so that they can be tested without a device:
+// the translation of the line description into terminal settings, and the filter that
+// received bytes pass before they are queued.
 #pragma once
 
 #include <cstddef>

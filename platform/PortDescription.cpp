@@ -81,8 +81,8 @@ std::string UsbText(const std::string& usb) {
   if (!product.empty()) name += (name.empty() ? "" : " ") + product;
   const std::string serial = Attribute(usb + "/serial");
   const std::string id = Attribute(usb + "/idVendor") + ":" + Attribute(usb + "/idProduct");
-  return Join({name.empty() ? "USB-Gerät" : name,
-               serial.empty() ? "" : "Seriennummer " + serial, "USB " + id});
+  return Join({name.empty() ? "USB-Gerät" : name, serial.empty() ? "" : "Seriennummer " + serial,
+               "USB " + id});
 }
 
 // The names under <dev>/serial/by-id/ that lead to `device`, sorted.
@@ -114,8 +114,9 @@ std::string DescribePort(const std::string& path, const MachinePortSources& sour
       parts.push_back("serielle Schnittstelle der Hauptplatine");
     } else {
       const std::string driver = Resolved(tty_dir + "/device/driver");
-      parts.push_back("serielle Schnittstelle" +
-                      (driver.empty() ? "" : " (" + driver.substr(driver.find_last_of('/') + 1) + ")"));
+      parts.push_back(
+          "serielle Schnittstelle" +
+          (driver.empty() ? "" : " (" + driver.substr(driver.find_last_of('/') + 1) + ")"));
     }
   }
   if (parts.empty()) return {};

@@ -225,7 +225,8 @@ TEST_F(Form, ErrorBoxesKeepTheirTextsAndAddOneLineOfAdvice) {
   const std::string self = std::to_string(getpid());
   fs::create_directories(root / "proc" / self);
   std::ofstream(root / "proc" / self / "comm") << "minicom\n";
-  std::ofstream(root / "lock" / "LCK..ttyUSB3") << std::string(10 - self.size(), ' ') << self << "\n";
+  std::ofstream(root / "lock" / "LCK..ttyUSB3")
+      << std::string(10 - self.size(), ' ') << self << "\n";
   fs::create_directories(root / "proc" / "4242" / "fd");
   std::ofstream(root / "proc" / "4242" / "comm") << "ModemManager\n";
   fs::create_symlink("/dev/ttyACM97", root / "proc" / "4242" / "fd" / "12");
@@ -254,11 +255,15 @@ TEST_F(Form, ErrorBoxesKeepTheirTextsAndAddOneLineOfAdvice) {
        kEnded + "Ort:1138, Code:0010, Art:00\rHinweis: /dev/ttyUSB3 ist von \"minicom\" (PID " +
            self + ") belegt: das Programm beenden und erneut flashen."},
       {"/dev/ttyACM97", EBUSY,
-       kEnded + "Ort:1138, Code:0010, Art:00\rHinweis: /dev/ttyACM97 ist von \"ModemManager\" "
-                "(PID 4242) belegt. " + kModemManager},
+       kEnded +
+           "Ort:1138, Code:0010, Art:00\rHinweis: /dev/ttyACM97 ist von \"ModemManager\" "
+           "(PID 4242) belegt. " +
+           kModemManager},
       {"/dev/ttyACM98", EBUSY,
-       kEnded + "Ort:1138, Code:0010, Art:00\rHinweis: /dev/ttyACM98 ist von einem anderen "
-                "Programm belegt. " + kModemManager},
+       kEnded +
+           "Ort:1138, Code:0010, Art:00\rHinweis: /dev/ttyACM98 ist von einem anderen "
+           "Programm belegt. " +
+           kModemManager},
       {"/dev/ttyUSB1", EIO, kEnded + "Ort:1138, Code:0005, Art:00"},
   };
   for (const Row& row : rows) {
@@ -270,8 +275,9 @@ TEST_F(Form, ErrorBoxesKeepTheirTextsAndAddOneLineOfAdvice) {
   }
 
   // A device that does not answer: the link gives up, or the run's time runs out.
-  const std::string kNoAnswer = "\rHinweis: Das Gerät antwortet nicht. Ist es eingeschaltet und "
-                                "im Flashmodus, und steckt das Kabel am gewählten Port?";
+  const std::string kNoAnswer =
+      "\rHinweis: Das Gerät antwortet nicht. Ist es eingeschaltet und "
+      "im Flashmodus, und steckt das Kabel am gewählten Port?";
   messages.shown.clear();
   Start();
   form->RiVadaroverEza1ErrorAbortEvent(&Protocol(), 0x3031, 3, "x", 0);

@@ -139,9 +139,14 @@ TEST_F(FakeMachine, PortsDescribeWhatTheyAre) {
     fs::remove(root_ / "sys" / tty / "device");
     fs::create_directory_symlink(port, root_ / "sys" / tty / "device");
   };
-  usb("ttyUSB0", {{"idVendor", "0403"}, {"idProduct", "6001"}, {"manufacturer", "FTDI"},
-                  {"product", "FT232R USB UART"}, {"serial", "A50285BI"}});
-  usb("ttyUSB1", {{"idVendor", "10c4"}, {"idProduct", "ea60"}, {"manufacturer", "Silicon Labs"},
+  usb("ttyUSB0", {{"idVendor", "0403"},
+                  {"idProduct", "6001"},
+                  {"manufacturer", "FTDI"},
+                  {"product", "FT232R USB UART"},
+                  {"serial", "A50285BI"}});
+  usb("ttyUSB1", {{"idVendor", "10c4"},
+                  {"idProduct", "ea60"},
+                  {"manufacturer", "Silicon Labs"},
                   {"product", "Silicon Labs CP210x UART Bridge"}});
   usb("ttyACM0", {{"idVendor", "2341"}, {"idProduct", "0043"}});
   AddTty("ttyS2", 4, true);
@@ -158,8 +163,8 @@ TEST_F(FakeMachine, PortsDescribeWhatTheyAre) {
   const std::pair<std::string, std::string> rows[] = {
       {dev + "/ttyUSB0",
        "FTDI FT232R USB UART, Seriennummer A50285BI, USB 0403:6001, " + stable.string()},
-      {stable.string(), "FTDI FT232R USB UART, Seriennummer A50285BI, USB 0403:6001, " + dev +
-                            "/ttyUSB0"},
+      {stable.string(),
+       "FTDI FT232R USB UART, Seriennummer A50285BI, USB 0403:6001, " + dev + "/ttyUSB0"},
       {dev + "/ttyUSB1", "Silicon Labs CP210x UART Bridge, USB 10c4:ea60"},
       {dev + "/ttyACM0", "USB-Gerät, USB 2341:0043"},
       {dev + "/ttyS2", "serielle Schnittstelle der Hauptplatine"},

@@ -217,10 +217,10 @@ TEST(LinuxPort, LockFilesOfOtherSerialProgramsAreHonouredAndOursRemoved) {
   waitpid(dead, nullptr, 0);
 
   const std::pair<std::string, bool> planted[] = {
-      {"", false},                    // no lock file
-      {pid_text(1), true},            // a live process holds the port
-      {pid_text(dead), false},        // stale: its process is gone
-      {"garbage\n", false},           // no pid at all: nobody could ever clear it
+      {"", false},              // no lock file
+      {pid_text(1), true},      // a live process holds the port
+      {pid_text(dead), false},  // stale: its process is gone
+      {"garbage\n", false},     // no pid at all: nobody could ever clear it
       {std::string("\0\0\0\0", 4), false}};
   for (const auto& [content, busy] : planted) {
     if (!content.empty()) std::ofstream(lock, std::ios::binary) << content;

@@ -91,8 +91,9 @@ TEST_F(Component, PortNamesBecomeDevicePaths) {
   com->SetActive(false);
 
   // Stable names of USB adapters are longer than the cut, which is for bare names only.
-  const std::string byId = "/dev/serial/by-id/usb-Silicon_Labs_CP2102N_USB_to_UART_Bridge_"
-                           "Controller_5c2a8e14c8c5eb11a2f36f5c6f4a7b21-if00-port0";
+  const std::string byId =
+      "/dev/serial/by-id/usb-Silicon_Labs_CP2102N_USB_to_UART_Bridge_"
+      "Controller_5c2a8e14c8c5eb11a2f36f5c6f4a7b21-if00-port0";
   ASSERT_GT(byId.size(), 100u);
   ports.Add(byId);
   com->SetComPort(byId);
