@@ -183,7 +183,8 @@ struct FileRegistry::Parsed {
   bool exists = false;
   std::vector<Key> keys;  // keys[0] is the root, the values before any key line
   std::unordered_map<std::string, std::size_t> index;  // folded key -> keys
-  int stray_damage = 0;  // a damaged key line: its values belong to no known key
+  int stray_damage = 0;  // a damaged line that may have been a key line: what follows it
+                         // belongs to no known key
   int first_damage = 0;
 
   Parsed() { keys.emplace_back(); index.emplace("", 0); }
@@ -240,6 +241,12 @@ struct FileRegistry::Parsed {
       if (!ParseValueLine(line, name, value)) {
         if (!key.damaged_line) key.damaged_line = number;
         if (!first_damage) first_damage = number;
+        // No value line at all: it may be a key line that lost its bracket, so the values
+        // after it may be another key's.
+        if (line[0] != '"') {
+          if (!stray_damage) stray_damage = number;
+          nowhere = true;
+        }
         continue;
       }
       const auto [it, added] = key.index.emplace(Fold(name), key.values.size());

@@ -16,8 +16,8 @@
 // stays. A store that is a symbolic link is written through to its target. A file that is
 // not a regular one, or larger than kMaxFileSize, is refused unread; so is a folder of
 // another user or one that others may write. A damaged line makes the values of its key
-// unreadable (a line outside any key: every key the file lacks) and the file is never
-// overwritten. Key and value names holding CR or LF, and key names beginning with "[",
+// unreadable (a line that may have been a key line also every key the file lacks), the
+// other keys stay readable, and the file is never overwritten. Key and value names holding CR or LF, and key names beginning with "[",
 // cannot be stored and are refused. FailureText() says why the last call failed.
 //
 // Thread safety: one instance per thread; separate instances and processes may share the
