@@ -169,10 +169,10 @@ struct Value {
 };
 
 struct Key {
-  std::string name;               // as the file spells it first
-  std::size_t insert_at = 0;      // where new values go: after its last value line
-  int damaged_line = 0;           // first line of it that does not parse, 0 for none
-  std::vector<Value> values;      // in the order of the file
+  std::string name;           // as the file spells it first
+  std::size_t insert_at = 0;  // where new values go: after its last value line
+  int damaged_line = 0;       // first line of it that does not parse, 0 for none
+  std::vector<Value> values;  // in the order of the file
   std::unordered_map<std::string, std::size_t> index;  // folded value name -> values
 };
 
@@ -187,7 +187,10 @@ struct FileRegistry::Parsed {
                          // belongs to no known key
   int first_damage = 0;
 
-  Parsed() { keys.emplace_back(); index.emplace("", 0); }
+  Parsed() {
+    keys.emplace_back();
+    index.emplace("", 0);
+  }
 
   const Key* Find(std::string_view key) const {
     const auto it = index.find(Fold(NormalKey(key)));
@@ -250,8 +253,10 @@ struct FileRegistry::Parsed {
         continue;
       }
       const auto [it, added] = key.index.emplace(Fold(name), key.values.size());
-      if (added) key.values.push_back({std::move(name), std::move(value), {}});
-      else key.values[it->second].value = std::move(value);
+      if (added)
+        key.values.push_back({std::move(name), std::move(value), {}});
+      else
+        key.values[it->second].value = std::move(value);
       key.values[it->second].lines.push_back(range);
       key.insert_at = range.end;
     }
@@ -326,8 +331,10 @@ void WriteEdits(const FileRegistry::Parsed& file, std::string_view key, const Re
     return;
   }
   std::string section;
-  if (file.text.empty()) section = kHeader;
-  else if (file.text.back() != '\n') section = "\n";
+  if (file.text.empty())
+    section = kHeader;
+  else if (file.text.back() != '\n')
+    section = "\n";
   section += '[' + NormalKey(key) + "]\n" + added;
   edits.push_back({file.text.size(), file.text.size(), std::move(section)});
 }
@@ -374,15 +381,15 @@ std::string Folder(const std::string& path) {
 std::string Target(const std::string& path, bool create, bool& missing, std::string& why) {
   missing = false;
   if (path.empty()) {
-    why = "kein Ordner für die Einstellungen: weder XDG_CONFIG_HOME noch HOME noch ein "
-          "Benutzerkonto nennt einen";
+    why =
+        "kein Ordner für die Einstellungen: weder XDG_CONFIG_HOME noch HOME noch ein "
+        "Benutzerkonto nennt einen";
     return {};
   }
   if (!file_store::CheckFolder(Folder(path), create, missing, why) || missing) return {};
   std::string target = file_store::ResolveLinks(path, why);
   if (target.empty()) return {};
-  if (target != path &&
-      (!file_store::CheckFolder(Folder(target), create, missing, why) || missing))
+  if (target != path && (!file_store::CheckFolder(Folder(target), create, missing, why) || missing))
     return {};
   return target;
 }
@@ -546,7 +553,8 @@ RegStatus FileRegistry::DeleteValue(std::string_view key, std::string_view name)
     if (!k) return RegStatus::NotFound;
     const auto it = k->index.find(Fold(name));
     if (it == k->index.end()) return RegStatus::NotFound;
-    for (const Range& line : k->values[it->second].lines) edits.push_back({line.begin, line.end, ""});
+    for (const Range& line : k->values[it->second].lines)
+      edits.push_back({line.begin, line.end, ""});
     return RegStatus::Ok;
   });
 }

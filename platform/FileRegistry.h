@@ -17,8 +17,9 @@
 // not a regular one, or larger than kMaxFileSize, is refused unread; so is a folder of
 // another user or one that others may write. A damaged line makes the values of its key
 // unreadable (a line that may have been a key line also every key the file lacks), the
-// other keys stay readable, and the file is never overwritten. Key and value names holding CR or LF, and key names beginning with "[",
-// cannot be stored and are refused. FailureText() says why the last call failed.
+// other keys stay readable, and the file is never overwritten. Key and value names holding CR or
+// LF, and key names beginning with "[", cannot be stored and are refused. FailureText() says why
+// the last call failed.
 //
 // Thread safety: one instance per thread; separate instances and processes may share the
 // file.
@@ -73,8 +74,7 @@ class FileRegistry final : public Registry {
   // Reads and parses the file; false (with failure_) when it cannot be read.
   bool Load(Parsed& parsed) const;
   template <class Change>
-  RegStatus Modify(std::string_view key, const std::vector<std::string_view>& names,
-                   Change change);
+  RegStatus Modify(std::string_view key, const std::vector<std::string_view>& names, Change change);
   RegStatus Fail(std::string why) const;
 
   std::string path_;

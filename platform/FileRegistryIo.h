@@ -42,8 +42,7 @@ void RemoveStaleTemporaries(const std::string& path);
 // synced, then renamed over it, and the folder synced): a reader sees the old file or the
 // new one. The file keeps its permissions; a file its owner made read-only is refused.
 // `fsyncs` counts the syncs made.
-bool ReplaceStore(const std::string& path, const std::string& text, int& fsyncs,
-                  std::string& why);
+bool ReplaceStore(const std::string& path, const std::string& text, int& fsyncs, std::string& why);
 
 // The home folder of the user's account (not of the environment); empty when unknown.
 std::string AccountHomeFolder();

@@ -7,8 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <thread>
 #include <utility>
@@ -131,8 +131,7 @@ ReadResult ReadStore(const std::string& path, std::size_t limit, std::string& te
     return ReadResult::Failed;
   };
   auto too_large = [&] {
-    why = path + " ist größer als " + std::to_string(limit / 1024) +
-          " KiB und wird nicht gelesen";
+    why = path + " ist größer als " + std::to_string(limit / 1024) + " KiB und wird nicht gelesen";
     return ReadResult::Failed;
   };
   if (!S_ISREG(st.st_mode)) return not_regular();
@@ -185,7 +184,8 @@ std::unique_ptr<Lock> LockStore(const std::string& path, std::chrono::millisecon
     }
     const auto now = std::chrono::steady_clock::now();
     if (now >= deadline) break;
-    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
     pause = std::min(pause * 2, std::chrono::milliseconds(50));
   }
   why = "ein anderes Programm speichert gerade " + path + " (Sperre " + name + ")";
@@ -200,7 +200,8 @@ void RemoveStaleTemporaries(const std::string& path) {
   std::vector<std::string> stale;
   while (const dirent* entry = readdir(folder)) {
     const std::string name = entry->d_name;
-    if (!name.starts_with(prefix) || name.size() == prefix.size() || name.size() > prefix.size() + 9)
+    if (!name.starts_with(prefix) || name.size() == prefix.size() ||
+        name.size() > prefix.size() + 9)
       continue;
     const std::string digits = name.substr(prefix.size());
     if (digits.find_first_not_of("0123456789") != std::string::npos) continue;
@@ -211,8 +212,7 @@ void RemoveStaleTemporaries(const std::string& path) {
   for (const std::string& name : stale) unlink((dir + "/" + name).c_str());
 }
 
-bool ReplaceStore(const std::string& path, const std::string& text, int& fsyncs,
-                  std::string& why) {
+bool ReplaceStore(const std::string& path, const std::string& text, int& fsyncs, std::string& why) {
   const std::string dir = Directory(path);
   mode_t mode = 0600;
   struct stat st {};

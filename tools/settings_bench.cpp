@@ -83,11 +83,12 @@ bool Measure(const std::string& label, const std::string& path, int runs) {
   std::printf("%-7s %9ju bytes  ReadSettings  median %7.3f ms  max %7.3f ms  reads %.1f\n",
               label.c_str(), static_cast<std::uintmax_t>(size), read.median_ms, read.max_ms,
               per(after_write.reads, after_read.reads));
-  std::printf("%-7s %9s        WriteSettings median %7.3f ms  max %7.3f ms  reads %.1f  "
-              "replacements %.1f  fsyncs %.1f\n",
-              "", "", write.median_ms, write.max_ms, per(before_write.reads, after_write.reads),
-              per(before_write.replaces, after_write.replaces),
-              per(before_write.fsyncs, after_write.fsyncs));
+  std::printf(
+      "%-7s %9s        WriteSettings median %7.3f ms  max %7.3f ms  reads %.1f  "
+      "replacements %.1f  fsyncs %.1f\n",
+      "", "", write.median_ms, write.max_ms, per(before_write.reads, after_write.reads),
+      per(before_write.replaces, after_write.replaces),
+      per(before_write.fsyncs, after_write.fsyncs));
   return !failed;
 }
 
@@ -111,7 +112,8 @@ int main(int argc, char** argv) {
   const bool own_folder = folder.empty();
   if (own_folder) {
     const char* tmp = std::getenv("TMPDIR");
-    folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/settings-bench-" + std::to_string(getpid());
+    folder =
+        std::string(tmp && *tmp ? tmp : "/tmp") + "/settings-bench-" + std::to_string(getpid());
   }
   fs::create_directories(folder);
   fs::permissions(folder, fs::perms::owner_all);

@@ -49,7 +49,10 @@ void TRegIniFile::WriteString(std::string_view Section, std::string_view Ident,
                               const ByteString& Value) {
   auto section = std::find_if(fPending.begin(), fPending.end(),
                               [&](const auto& s) { return s.first == Section; });
-  if (section == fPending.end()) section = fPending.insert(fPending.end(), {std::string(Section), {}});
+  if (section == fPending.end()) {
+    fPending.emplace_back(std::string(Section), platform::RegValues{});
+    section = std::prev(fPending.end());
+  }
   auto& values = section->second;
   const auto value = std::find_if(values.begin(), values.end(), [&](const auto& v) {
     return platform::EqualsIgnoreAsciiCase(v.first, Ident);

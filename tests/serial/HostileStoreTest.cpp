@@ -51,7 +51,8 @@ void PutFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-std::string Section(const char* key, std::initializer_list<std::pair<const char*, const char*>> values) {
+std::string Section(const char* key,
+                    std::initializer_list<std::pair<const char*, const char*>> values) {
   std::string text = std::string("[") + key + "]\n";
   for (const auto& [name, value] : values)
     text += std::string("\"") + name + "\"=sz:\"" + value + "\"\n";
@@ -179,10 +180,10 @@ class HostileStore : public serial_test::FakePortFixture {
 
 struct Row {
   const char* input;  // as the table of stored-settings faults names it
-  std::function<void(HostileStore&)> plant;
-  std::function<void(HostileStore&)> act;
-  std::function<void(HostileStore&)> check;
-  std::function<void(HostileStore&)> unblock = nullptr;
+  std::function<void()> plant;
+  std::function<void()> act;
+  std::function<void()> check;
+  std::function<void()> unblock = nullptr;
 };
 
 const std::string kSerial = Section(kKey, {{"ComPort", "/dev/ttyUSB3"}, {"BaudRate", "19200"}});
@@ -191,60 +192,58 @@ const std::string kSerial = Section(kKey, {{"ComPort", "/dev/ttyUSB3"}, {"BaudRa
 
 TEST_F(HostileStore, EveryInputEndsWithAReportOrTheDataAndTouchesNoOtherFile) {
   const std::vector<Row> rows = {
-      {"registry.reg a symlink to /dev/zero",
-       [](HostileStore& t) { fs::create_symlink("/dev/zero", t.Path()); },
-       [](HostileStore& t) { t.com->ReadSettings(kRegkey, kSubKey); },
-       [](HostileStore& t) {
-         EXPECT_EQ(t.LastPlace(), 0x1212u);
-         EXPECT_NE(t.LastMessage().find("keine gewöhnliche Datei"), std::string::npos)
-             << t.LastMessage();
-         EXPECT_EQ(fs::read_symlink(t.Path()), "/dev/zero");
+      {"registry.reg a symlink to /dev/zero", [this] { fs::create_symlink("/dev/zero", Path()); },
+       [this] { com->ReadSettings(kRegkey, kSubKey); },
+       [this] {
+         EXPECT_EQ(LastPlace(), 0x1212u);
+         EXPECT_NE(LastMessage().find("keine gewöhnliche Datei"), std::string::npos)
+             << LastMessage();
+         EXPECT_EQ(fs::read_symlink(Path()), "/dev/zero");
        }},
-      {"registry.reg a FIFO", [](HostileStore& t) { mkfifo(t.Path().c_str(), 0600); },
-       [](HostileStore& t) { t.com->ReadSettings(kRegkey, kSubKey); },
-       [](HostileStore& t) {
-         EXPECT_EQ(t.LastPlace(), 0x1212u);
-         EXPECT_NE(t.LastMessage().find(t.Path()), std::string::npos) << t.LastMessage();
+      {"registry.reg a FIFO", [this] { mkfifo(Path().c_str(), 0600); },
+       [this] { com->ReadSettings(kRegkey, kSubKey); },
+       [this] {
+         EXPECT_EQ(LastPlace(), 0x1212u);
+         EXPECT_NE(LastMessage().find(Path()), std::string::npos) << LastMessage();
        },
-       [](HostileStore& t) {
+       [this] {
          // A writer that opens and closes lets a reader waiting in the opening go on.
-         if (const int fd = open(t.Path().c_str(), O_WRONLY | O_NONBLOCK); fd >= 0) close(fd);
+         if (const int fd = open(Path().c_str(), O_WRONLY | O_NONBLOCK); fd >= 0) close(fd);
        }},
       {"another process holds registry.reg.lock",
-       [](HostileStore& t) {
-         PutFile(t.Path(), kSerial);
-         t.Guard(t.Path());
-         const int fd = open((t.Path() + ".lock").c_str(), O_RDWR | O_CREAT, 0600);
+       [this] {
+         PutFile(Path(), kSerial);
+         Guard(Path());
+         const int fd = open((Path() + ".lock").c_str(), O_RDWR | O_CREAT, 0600);
          ASSERT_EQ(flock(fd, LOCK_EX), 0);  // an open file of its own: as another program's
-         t.released.push_back(fd);
+         released.push_back(fd);
        },
-       [](HostileStore& t) {
-         t.com->SetBaudRate(38400);
-         t.com->WriteSettings(kRegkey, kSubKey);
+       [this] {
+         com->SetBaudRate(38400);
+         com->WriteSettings(kRegkey, kSubKey);
        },
-       [](HostileStore& t) {
-         EXPECT_EQ(t.LastPlace(), 0x1202u);
-         EXPECT_NE(t.LastMessage().find("anderes Programm"), std::string::npos) << t.LastMessage();
-         for (int fd : t.released) close(fd);
+       [this] {
+         EXPECT_EQ(LastPlace(), 0x1202u);
+         EXPECT_NE(LastMessage().find("anderes Programm"), std::string::npos) << LastMessage();
+         for (int fd : released) close(fd);
        },
-       [](HostileStore& t) {
-         for (int fd : t.released) flock(fd, LOCK_UN);
+       [this] {
+         for (int fd : released) flock(fd, LOCK_UN);
        }},
       {"a symlink planted at registry.reg.tmp.<pid>",
-       [](HostileStore& t) {
-         const std::string victim = (t.root / "victim").string();
+       [this] {
+         const std::string victim = (root / "victim").string();
          PutFile(victim, "precious\n");
-         t.Guard(victim);
-         fs::create_symlink(victim, t.Path() + ".tmp." + std::to_string(getpid()));
+         Guard(victim);
+         fs::create_symlink(victim, Path() + ".tmp." + std::to_string(getpid()));
        },
-       [](HostileStore& t) { t.com->WriteSettings(kRegkey, kSubKey); },
-       [](HostileStore& t) {
-         EXPECT_EQ(t.LastPlace(), 0x1201u);
-         EXPECT_EQ(Stored(platform::FileRegistry(t.Path()), kKey, "BaudRate"), "9600");
+       [this] { com->WriteSettings(kRegkey, kSubKey); },
+       [this] {
+         EXPECT_EQ(LastPlace(), 0x1201u);
+         EXPECT_EQ(Stored(platform::FileRegistry(Path()), kKey, "BaudRate"), "9600");
        }},
-      {"no HOME: the fallback /tmp/quenzhal",
-       [](HostileStore&) {},
-       [](HostileStore& t) {
+      {"no HOME: the fallback /tmp/quenzhal", [] {},
+       [this] {
          std::map<std::string, std::optional<std::string>> saved;
          for (const char* name : {"QUENZHAL_REGISTRY_FILE", "XDG_CONFIG_HOME", "HOME"}) {
            const char* value = std::getenv(name);
@@ -259,199 +258,194 @@ TEST_F(HostileStore, EveryInputEndsWithAReportOrTheDataAndTouchesNoOtherFile) {
          EXPECT_EQ(path, std::string(account->pw_dir) + "/.config/quenzhal/registry.reg");
          // A folder that others may write (or that another user owns) is refused, and
          // what was planted there is not taken.
-         PutFile(t.Path(), Section(kKey, {{"BaudRate", "110"}}));
-         t.Guard(t.Path());
-         fs::permissions(t.root / "quenzhal", fs::perms::all);
-         t.com->ReadSettings(kRegkey, kSubKey);
-         EXPECT_EQ(t.LastPlace(), 0x1212u);
-         t.com->WriteSettings(kRegkey, kSubKey);
-         EXPECT_EQ(t.LastPlace(), 0x1202u);
-         EXPECT_NE(t.LastMessage().find("alle schreiben"), std::string::npos) << t.LastMessage();
+         PutFile(Path(), Section(kKey, {{"BaudRate", "110"}}));
+         Guard(Path());
+         fs::permissions(root / "quenzhal", fs::perms::all);
+         com->ReadSettings(kRegkey, kSubKey);
+         EXPECT_EQ(LastPlace(), 0x1212u);
+         com->WriteSettings(kRegkey, kSubKey);
+         EXPECT_EQ(LastPlace(), 0x1202u);
+         EXPECT_NE(LastMessage().find("alle schreiben"), std::string::npos) << LastMessage();
          if (getuid() == 0) {
-           fs::permissions(t.root / "quenzhal", fs::perms::owner_all);
-           ASSERT_EQ(chown((t.root / "quenzhal").c_str(), 65534, 65534), 0);
-           t.com->ReadSettings(kRegkey, kSubKey);
-           EXPECT_EQ(t.LastPlace(), 0x1212u);
-           EXPECT_NE(t.LastMessage().find("anderen Benutzer"), std::string::npos)
-               << t.LastMessage();
-           ASSERT_EQ(chown((t.root / "quenzhal").c_str(), 0, 0), 0);
+           fs::permissions(root / "quenzhal", fs::perms::owner_all);
+           ASSERT_EQ(chown((root / "quenzhal").c_str(), 65534, 65534), 0);
+           com->ReadSettings(kRegkey, kSubKey);
+           EXPECT_EQ(LastPlace(), 0x1212u);
+           EXPECT_NE(LastMessage().find("anderen Benutzer"), std::string::npos) << LastMessage();
+           ASSERT_EQ(chown((root / "quenzhal").c_str(), 0, 0), 0);
          }
        },
-       [](HostileStore& t) { EXPECT_EQ(t.com->BaudRate(), 9600u); }},
+       [this] { EXPECT_EQ(com->BaudRate(), 9600u); }},
       {"registry.reg is a symlink (dotfile managers)",
-       [](HostileStore& t) {
-         const std::string target = (t.root / "dotfiles" / "quenzhal.reg").string();
+       [this] {
+         const std::string target = (root / "dotfiles" / "quenzhal.reg").string();
          PutFile(target, kSerial);
-         fs::create_symlink(target, t.Path());
+         fs::create_symlink(target, Path());
        },
-       [](HostileStore& t) {
-         t.com->SetBaudRate(38400);
-         t.com->WriteSettings(kRegkey, kSubKey);
+       [this] {
+         com->SetBaudRate(38400);
+         com->WriteSettings(kRegkey, kSubKey);
        },
-       [](HostileStore& t) {
-         EXPECT_EQ(t.LastPlace(), 0x1201u);
-         ASSERT_TRUE(fs::is_symlink(t.Path())) << "the link stays a link";
-         const platform::FileRegistry target((t.root / "dotfiles" / "quenzhal.reg").string());
+       [this] {
+         EXPECT_EQ(LastPlace(), 0x1201u);
+         ASSERT_TRUE(fs::is_symlink(Path())) << "the link stays a link";
+         const platform::FileRegistry target((root / "dotfiles" / "quenzhal.reg").string());
          EXPECT_EQ(Stored(target, kKey, "BaudRate"), "38400") << "written through to the target";
        }},
       {"a read-only registry.reg (0444)",
-       [](HostileStore& t) {
-         PutFile(t.Path(), kSerial);
-         fs::permissions(t.Path(), fs::perms::owner_read | fs::perms::group_read |
-                                       fs::perms::others_read);
-         t.Guard(t.Path());
+       [this] {
+         PutFile(Path(), kSerial);
+         fs::permissions(Path(),
+                         fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+         Guard(Path());
        },
-       [](HostileStore& t) {
-         t.com->SetBaudRate(38400);
-         t.com->WriteSettings(kRegkey, kSubKey);
+       [this] {
+         com->SetBaudRate(38400);
+         com->WriteSettings(kRegkey, kSubKey);
        },
-       [](HostileStore& t) {
-         EXPECT_EQ(t.LastPlace(), 0x1202u);
-         EXPECT_NE(t.LastMessage().find("schreibgeschützt"), std::string::npos) << t.LastMessage();
-         EXPECT_EQ(fs::status(t.Path()).permissions() & fs::perms::all,
+       [this] {
+         EXPECT_EQ(LastPlace(), 0x1202u);
+         EXPECT_NE(LastMessage().find("schreibgeschützt"), std::string::npos) << LastMessage();
+         EXPECT_EQ(fs::status(Path()).permissions() & fs::perms::all,
                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
        }},
       {"one bad line anywhere",
-       [](HostileStore& t) {
-         PutFile(t.Path(), kSerial +
-                               "[Software\\Quenzhal\\DoVuverUveDefaultSettings]\n"
-                               "\"TeleNummer\"=sz:\"unterminated\n");
-         t.Guard(t.Path());
+       [this] {
+         PutFile(Path(), kSerial +
+                             "[Software\\Quenzhal\\DoVuverUveDefaultSettings]\n"
+                             "\"TeleNummer\"=sz:\"unterminated\n");
+         Guard(Path());
        },
-       [](HostileStore& t) {
-         t.com->ReadSettings(kRegkey, kSubKey);
-         EXPECT_EQ(t.LastPlace(), 0x1211u) << t.LastMessage();
-         t.com->WriteSettings(kRegkey, kSubKey);
+       [this] {
+         com->ReadSettings(kRegkey, kSubKey);
+         EXPECT_EQ(LastPlace(), 0x1211u) << LastMessage();
+         com->WriteSettings(kRegkey, kSubKey);
        },
-       [](HostileStore& t) {
-         EXPECT_EQ(t.com->BaudRate(), 19200u) << "the section that parses stays readable";
-         EXPECT_EQ(t.LastPlace(), 0x1202u);
-         EXPECT_NE(t.LastMessage().find(t.Path() + ", Zeile 5"), std::string::npos)
-             << t.LastMessage();
+       [this] {
+         EXPECT_EQ(com->BaudRate(), 19200u) << "the section that parses stays readable";
+         EXPECT_EQ(LastPlace(), 0x1202u);
+         EXPECT_NE(LastMessage().find(Path() + ", Zeile 5"), std::string::npos) << LastMessage();
        }},
       {"WriteSettings with a key name holding a newline",
-       [](HostileStore& t) {
-         PutFile(t.Path(), kSerial);
-         t.Guard(t.Path());
+       [this] {
+         PutFile(Path(), kSerial);
+         Guard(Path());
        },
-       [](HostileStore& t) { t.com->WriteSettings(kRegkey, "DaVevureRez\nDefaultSettings"); },
-       [](HostileStore& t) {
-         EXPECT_EQ(t.LastPlace(), 0x1202u);
-         EXPECT_NE(t.LastMessage().find("Zeilenumbruch"), std::string::npos) << t.LastMessage();
-         t.com->ReadSettings(kRegkey, kSubKey);
-         EXPECT_EQ(t.LastPlace(), 0x1211u) << "the store stays readable";
+       [this] { com->WriteSettings(kRegkey, "DaVevureRez\nDefaultSettings"); },
+       [this] {
+         EXPECT_EQ(LastPlace(), 0x1202u);
+         EXPECT_NE(LastMessage().find("Zeilenumbruch"), std::string::npos) << LastMessage();
+         com->ReadSettings(kRegkey, kSubKey);
+         EXPECT_EQ(LastPlace(), 0x1211u) << "the store stays readable";
        }},
-      {"two programs saving at once",
-       [](HostileStore& t) { PutFile(t.Path(), kSerial); },
-       [](HostileStore& t) {
+      {"two programs saving at once", [this] { PutFile(Path(), kSerial); },
+       [this] {
          // Each replacement of the file is a moment in which a reader can see a mix.
-         FileEvents replaced(t.Path(), IN_MOVED_TO | IN_CLOSE_WRITE);
-         t.com->SetBaudRate(38400);
-         t.com->SetComPort("/dev/ttyACM0");
-         t.com->WriteSettings(kRegkey, kSubKey);
+         FileEvents replaced(Path(), IN_MOVED_TO | IN_CLOSE_WRITE);
+         com->SetBaudRate(38400);
+         com->SetComPort("/dev/ttyACM0");
+         com->WriteSettings(kRegkey, kSubKey);
          EXPECT_EQ(replaced.Count(), 1) << "one save, one replacement";
        },
-       [](HostileStore& t) { EXPECT_EQ(t.LastPlace(), 0x1201u); }},
+       [this] { EXPECT_EQ(LastPlace(), 0x1201u); }},
       {"a 1 MB file",
-       [](HostileStore& t) {
+       [this] {
          std::string text;
          for (int key = 0; text.size() < 1000000; ++key)
            text += Section(("Software\\Other\\K" + std::to_string(key)).c_str(),
                            {{"Name", "a value of some length"}, {"Other", "0123456789"}});
          text += kSerial;
-         PutFile(t.Path(), text);
+         PutFile(Path(), text);
        },
-       [](HostileStore& t) {
-         const std::string before = FileBytes(t.Path());
-         FileEvents opened(t.Path(), IN_OPEN);
-         t.com->ReadSettings(kRegkey, kSubKey);
+       [this] {
+         const std::string before = FileBytes(Path());
+         FileEvents opened(Path(), IN_OPEN);
+         com->ReadSettings(kRegkey, kSubKey);
          EXPECT_EQ(opened.Count(), 1) << "ReadSettings reads the file once";
-         EXPECT_EQ(t.com->BaudRate(), 19200u);
-         t.com->SetBaudRate(38400);
-         t.com->WriteSettings(kRegkey, kSubKey);
+         EXPECT_EQ(com->BaudRate(), 19200u);
+         com->SetBaudRate(38400);
+         com->WriteSettings(kRegkey, kSubKey);
          EXPECT_EQ(opened.Count(), 2) << "WriteSettings reads it once";
          // Every other byte stays: only the changed value's line differs, and the values
          // the file lacked are added after the section's last one.
-         const std::string after = FileBytes(t.Path());
+         const std::string after = FileBytes(Path());
          const std::size_t at = before.find("\"BaudRate\"=sz:\"19200\"\n");
          ASSERT_NE(at, std::string::npos);
          std::string expected = before;
          expected.replace(at + 15, 5, "38400");
          EXPECT_EQ(after.substr(0, expected.size()), expected);
        },
-       [](HostileStore& t) { EXPECT_EQ(t.LastPlace(), 0x1201u); }},
+       [this] { EXPECT_EQ(LastPlace(), 0x1201u); }},
       {"a killed save",
-       [](HostileStore& t) {
-         PutFile(t.Path(), kSerial);
+       [this] {
+         PutFile(Path(), kSerial);
          // A process number above the system's highest belongs to no running process.
          std::ifstream max("/proc/sys/kernel/pid_max");
          long pid_max = 0;
          max >> pid_max;
-         PutFile(t.Path() + ".tmp." + std::to_string(pid_max + 1), "half a sav");
+         PutFile(Path() + ".tmp." + std::to_string(pid_max + 1), "half a sav");
        },
-       [](HostileStore& t) { t.com->WriteSettings(kRegkey, kSubKey); },
-       [](HostileStore& t) {
-         EXPECT_EQ(t.LastPlace(), 0x1201u);
-         for (const auto& entry : fs::directory_iterator(t.root / "quenzhal"))
+       [this] { com->WriteSettings(kRegkey, kSubKey); },
+       [this] {
+         EXPECT_EQ(LastPlace(), 0x1201u);
+         for (const auto& entry : fs::directory_iterator(root / "quenzhal"))
            EXPECT_EQ(entry.path().filename().string().find(".tmp."), std::string::npos)
                << entry.path();
        }},
       {"\"$4B00\", \"+5\", \"3000000000\" as a number",
-       [](HostileStore& t) {
-         PutFile(t.Path(), Section(kKey, {{"BaudRate", "$4B00"}, {"StopBits", "+5"}}) +
-                               Section(kProtocolKey, {{"WaitForAnswer3964R", "3000000000"}}));
+       [this] {
+         PutFile(Path(), Section(kKey, {{"BaudRate", "$4B00"}, {"StopBits", "+5"}}) +
+                             Section(kProtocolKey, {{"WaitForAnswer3964R", "3000000000"}}));
        },
-       [](HostileStore& t) {
-         t.com->ReadSettings(kRegkey, kSubKey);
-         TRiVadaroverEza protocol(&t.owner, t.loop);
-         protocol.SetRegistry(&*t.store);
+       [this] {
+         com->ReadSettings(kRegkey, kSubKey);
+         TRiVadaroverEza protocol(&owner, loop);
+         protocol.SetRegistry(&*store);
          protocol.SetWaitForAnswer3964R(2000);
          protocol.ReadSettings(kRegkey, "RiVadaroverEzaDefaultSettings");
          EXPECT_EQ(protocol.WaitForAnswer3964R(), 1000) << "not a number: the default";
        },
-       [](HostileStore& t) {
-         EXPECT_EQ(t.LastPlace(), 0x1211u);
-         EXPECT_EQ(t.com->BaudRate(), 9600u);
-         EXPECT_EQ(t.com->StopBits(), 0);
+       [this] {
+         EXPECT_EQ(LastPlace(), 0x1211u);
+         EXPECT_EQ(com->BaudRate(), 9600u);
+         EXPECT_EQ(com->StopBits(), 0);
        }},
-      {"\"$10\" typed into a dialog's number field",
-       [](HostileStore& t) { t.com->SetXTOAuto(false); },
-       [](HostileStore& t) {
-         TDaDudaroDevIza& d = t.Show({"/dev/ttyS0"});
+      {"\"$10\" typed into a dialog's number field", [this] { com->SetXTOAuto(false); },
+       [this] {
+         TDaDudaroDevIza& d = Show({"/dev/ttyS0"});
          d.WTOCharDelayEdit->setText("$10");
          QTest::mouseClick(d.OKBtn, Qt::LeftButton);
        },
-       [](HostileStore& t) {
-         ASSERT_EQ(t.messages.shown.size(), 1u);
-         EXPECT_EQ(t.messages.shown[0].text, "'$10' ist kein gültiger Integerwert");
-         EXPECT_TRUE(t.dialog->isVisible());
-         EXPECT_EQ(t.com->WTOCharDelayTime(), 1100u);
+       [this] {
+         ASSERT_EQ(messages.shown.size(), 1u);
+         EXPECT_EQ(messages.shown[0].text, "'$10' ist kein gültiger Integerwert");
+         EXPECT_TRUE(dialog->isVisible());
+         EXPECT_EQ(com->WTOCharDelayTime(), 1100u);
        }},
       {"the serial dialog on a fresh component",
-       [](HostileStore& t) {
-         t.com = std::make_unique<TDaVevureRez>(&t.owner, t.loop, t.ports);
-         t.com->SetRegistry(&*t.store);
+       [this] {
+         com = std::make_unique<TDaVevureRez>(&owner, loop, ports);
+         com->SetRegistry(&*store);
        },
-       [](HostileStore& t) {
-         TDaDudaroDevIza& d = t.Show({"/dev/ttyS0", "/dev/ttyUSB0"});
+       [this] {
+         TDaDudaroDevIza& d = Show({"/dev/ttyS0", "/dev/ttyUSB0"});
          EXPECT_EQ(d.CBPort->currentText().toStdString(), "COM2");
          QTest::mouseClick(d.OKBtn, Qt::LeftButton);
        },
-       [](HostileStore& t) { EXPECT_EQ(t.com->ComPort(), "COM2") << "OK stores no empty name"; }},
+       [this] { EXPECT_EQ(com->ComPort(), "COM2") << "OK stores no empty name"; }},
   };
 
   for (const Row& row : rows) {
     SCOPED_TRACE(row.input);
     Reset();
     messages.shown.clear();
-    row.plant(*this);
+    row.plant();
     const auto start = std::chrono::steady_clock::now();
     bool stepped_in = false;
     {
-      Watchdog watchdog(row.unblock ? std::function<void()>([&] { row.unblock(*this); })
-                                    : nullptr);
+      Watchdog watchdog(row.unblock);
       try {
-        row.act(*this);
+        row.act();
       } catch (const std::exception& e) {
         ADD_FAILURE() << "exception: " << e.what();
       }
@@ -462,7 +456,7 @@ TEST_F(HostileStore, EveryInputEndsWithAReportOrTheDataAndTouchesNoOtherFile) {
                                     std::chrono::steady_clock::now() - start)
                                     .count()
                              << " ms: it would have waited for ever";
-    row.check(*this);
+    row.check();
     for (const auto& [path, bytes] : guarded) EXPECT_EQ(FileBytes(path), bytes) << path;
     dialog.reset();
   }
