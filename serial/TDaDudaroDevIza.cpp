@@ -42,18 +42,9 @@ QCheckBox* Check(QWidget* parent, const char* name, const char* caption) {
   return box;
 }
 
-// A whole decimal number as the platform converts it; throws ConversionError.
-int WholeNumber(const QLineEdit* edit) {
-  return StrToInt(edit->text().toStdString());
-}
-
 // The selected entry's text read as a number, `fallback` when it is none.
-int NumberOr(const QString& text, int fallback) {
-  try {
-    return StrToInt(text.toStdString());
-  } catch (const ConversionError&) {
-    return fallback;
-  }
+std::int64_t NumberOr(const QString& text, std::int64_t fallback) {
+  return ParseSettingsNumber(text.toStdString(), 0, UINT32_MAX).value_or(fallback);
 }
 
 // A list index as a one-byte property takes it: nothing selected (-1) arrives as 255.
@@ -71,6 +62,9 @@ TDaDudaroDevIza::TDaDudaroDevIza(TDaVevureRez& AOwner, QWidget* parent,
 
   auto* basics = new QGroupBox(QStringLiteral("Grundeinstellungen"), this);
   CBPort = List(basics, "CBPort", {});
+  // Editable: a port the search did not find can be kept or typed.
+  CBPort->setEditable(true);
+  CBPort->setInsertPolicy(QComboBox::NoInsert);
   std::vector<std::string> names = Ports ? std::move(*Ports) : GetComPortList();
   // The port box is sorted, without regard to letter case.
   std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
@@ -172,9 +166,12 @@ TDaDudaroDevIza::TDaDudaroDevIza(TDaVevureRez& AOwner, QWidget* parent,
 
 void TDaDudaroDevIza::SetDlgData() {
   const TDaVevureRez& c = Owner;
+  // A configured name that is not among the ports found stays as the box's text, so that
+  // OK does not turn it into another name or an empty one.
   int port = CBPort->findText(Text(c.ComPort()));
-  if (port < 0) port = CBPort->findText(QStringLiteral("COM2"));
+  if (port < 0 && c.ComPort().empty()) port = CBPort->findText(QStringLiteral("COM2"));
   CBPort->setCurrentIndex(port);
+  if (port < 0) CBPort->setEditText(Text(c.ComPort()));
 
   int baud = CBBaud->findText(QString::number(c.BaudRate()));
   if (baud < 0) baud = CBBaud->findText(QStringLiteral("9600"));
@@ -230,7 +227,7 @@ char TDaDudaroDevIza::CharFrom(const QLineEdit* Edit, char Current) {
 
 void TDaDudaroDevIza::GetDlgData() {
   TDaVevureRez& c = Owner;
-  c.SetComPort(CBPort->currentIndex() >= 0 ? CBPort->currentText().toStdString() : "");
+  c.SetComPort(CBPort->currentText().toStdString());
   c.SetBaudRate(static_cast<std::uint32_t>(
       NumberOr(CBBaud->currentIndex() >= 0 ? CBBaud->currentText() : QString(), 9600)));
   c.SetDataBits(static_cast<std::uint8_t>(
@@ -243,16 +240,20 @@ void TDaDudaroDevIza::GetDlgData() {
                        : 0);
   c.SetXTOAuto(CBXTOAuto->isChecked());
   if (!CBXTOAuto->isChecked()) {
-    c.SetWTOCharDelayTime(static_cast<std::uint32_t>(WholeNumber(WTOCharDelayEdit)));
-    c.SetRTOCharDelayTime(static_cast<std::uint32_t>(WholeNumber(RTOCharDelayEdit)));
-    c.SetWTOExtraDelayTime(static_cast<std::uint32_t>(WholeNumber(WTOExtraDelayEdit)));
-    c.SetRTOExtraDelayTime(static_cast<std::uint32_t>(WholeNumber(RTOExtraDelayEdit)));
+    auto time = [](const QLineEdit* edit) {
+      return static_cast<std::uint32_t>(WholeNumber(edit, 0, UINT32_MAX));
+    };
+    c.SetWTOCharDelayTime(time(WTOCharDelayEdit));
+    c.SetRTOCharDelayTime(time(RTOCharDelayEdit));
+    c.SetWTOExtraDelayTime(time(WTOExtraDelayEdit));
+    c.SetRTOExtraDelayTime(time(RTOExtraDelayEdit));
   }
   c.SetXONChar(CharFrom(XOnCharEdit, c.XONChar()));
   c.SetXOFFChar(CharFrom(XOffCharEdit, c.XOFFChar()));
-  // One byte each: the low 8 bits reach the setter, which limits them to 100.
-  c.SetXONLimDiv(static_cast<std::uint8_t>(WholeNumber(XOnLimitEdit)));
-  c.SetXOFFLimDiv(static_cast<std::uint8_t>(WholeNumber(XOffLimitEdit)));
+  // One byte each, so a number beyond 255 is refused rather than cut to its low 8 bits; the
+  // setter limits the rest to 100.
+  c.SetXONLimDiv(static_cast<std::uint8_t>(WholeNumber(XOnLimitEdit, 0, UINT8_MAX)));
+  c.SetXOFFLimDiv(static_cast<std::uint8_t>(WholeNumber(XOffLimitEdit, 0, UINT8_MAX)));
   c.SetParityErrorReplacement(CBParityErrorReplacement->isChecked());
   c.SetParityErrorChar(CharFrom(ParityErrorCharEdit, c.ParityErrorChar()));
   c.SetEventChar(CharFrom(EventCharEdit, c.EventChar()));
