@@ -9,11 +9,13 @@
 #include <string>
 
 #include "app/ConsoleFrontEnd.h"
+#include "app/FlasherVersion.h"
 #include "app/TZORurerizudor.h"
 #include "connection/TDoVuverUve.h"
 #include "platform/StdMainLoop.h"
 #include "serial/TDaVevureRez.h"
 #include "util/ComPortList.h"
+#include "util/ProgramVersion.h"
 
 namespace {
 
@@ -30,6 +32,7 @@ constexpr const char* kUsage =
     "  --log PATH    write the traffic log of the run to PATH\n"
     "  --list        list the serial ports and exit\n"
     "  --help        show this text\n"
+    "  --version     show the version and those of the built-in images\n"
     "\n"
     "Exit status: 0 flashed, 1 the device reported an error, 2 left without writing,\n"
     "3 time-out, 4 an error report ended the run, 5 another final answer, 64 bad usage,\n"
@@ -58,6 +61,10 @@ int Usage(const char* problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (AsksForVersion(argc, argv)) {
+    std::fputs(FlasherVersionText("VERidOvudida-cli").c_str(), stdout);
+    return 0;
+  }
   std::string port;
   std::string file = flasher_text::kDefaultFile;
   std::string log;
