@@ -12,8 +12,9 @@ std::string FlasherVersionText(std::string_view program) {
     TMZData image;
     std::string error;
     const std::string version = LoadEmbeddedImage(name, image, error) ? VersionText(image) : error;
-    details.push_back("built-in image for hardware revision " + std::to_string(revision++) +
-                      " (" + name + "): " + version);
+    std::string line = "built-in image for hardware revision ";
+    line += std::to_string(revision++) + " (" + name + "): " + version;
+    details.push_back(line);
   }
   return ProgramVersionText(program, details);
 }

@@ -347,8 +347,7 @@ std::uint32_t FakeCommPort::WriteFile(const void* data, std::uint32_t size,
                                       std::uint32_t& written) {
   std::lock_guard lock(mutex_);
   written = 0;
-  if (const std::uint32_t error = Enter("WriteFile", Args({std::to_string(size)})))
-    return error;
+  if (const std::uint32_t error = Enter("WriteFile", Args({std::to_string(size)}))) return error;
   written_.append(static_cast<const char*>(data), size);
   if (writes_pending_) {
     write_outstanding_ = true;
@@ -479,8 +478,7 @@ std::uint32_t FakeCommPort::ClearCommBreak() {
 
 std::uint32_t FakeCommPort::PurgeComm(std::uint32_t flags) {
   std::lock_guard lock(mutex_);
-  if (const std::uint32_t error = Enter("PurgeComm", Args({std::to_string(flags)})))
-    return error;
+  if (const std::uint32_t error = Enter("PurgeComm", Args({std::to_string(flags)}))) return error;
   if ((flags & PURGE_TXABORT) && write_outstanding_) {
     write_result_ = kErrorOperationAborted;
   }

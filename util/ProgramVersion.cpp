@@ -2,10 +2,11 @@
 
 #include <cstring>
 
-const char* ProjectVersion() { return FLASHER_VERSION; }
+const char* ProjectVersion() {
+  return FLASHER_VERSION;
+}
 
-std::string ProgramVersionText(std::string_view program,
-                               const std::vector<std::string>& details) {
+std::string ProgramVersionText(std::string_view program, const std::vector<std::string>& details) {
   std::string text(program);
   text += ' ';
   text += ProjectVersion();
