@@ -10,12 +10,14 @@
 
 #include "app/ConsoleFrontEnd.h"
 #include "app/ErrorAdvice.h"
+#include "app/FlasherVersion.h"
 #include "app/TZORurerizudor.h"
 #include "connection/TDoVuverUve.h"
 #include "platform/PortDescription.h"
 #include "platform/StdMainLoop.h"
 #include "serial/TDaVevureRez.h"
 #include "util/ComPortList.h"
+#include "util/ProgramVersion.h"
 
 namespace {
 
@@ -32,6 +34,7 @@ constexpr const char* kUsage =
     "  --log PATH    write the traffic log of the run to PATH\n"
     "  --list        list the serial ports and exit\n"
     "  --help        show this text\n"
+    "  --version     show the version and those of the built-in images\n"
     "\n"
     "Exit status: 0 flashed, 1 the device reported an error, 2 left without writing,\n"
     "3 time-out, 4 an error report ended the run, 5 another final answer, 64 bad usage,\n"
@@ -60,6 +63,10 @@ int Usage(const char* problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (AsksForVersion(argc, argv)) {
+    std::fputs(FlasherVersionText("VERidOvudida-cli").c_str(), stdout);
+    return 0;
+  }
   std::string port;
   std::string file = flasher_text::kDefaultFile;
   std::string log;

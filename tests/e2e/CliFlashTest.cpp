@@ -197,6 +197,17 @@ TEST_F(CliFlash, UsageAndUnusableFiles) {
   EXPECT_EQ(Flash({"--port", "x", "--yes", "--no"}), 64);
   EXPECT_EQ(Flash({"--help"}), 0);
   EXPECT_NE(Out().find("--port PATH"), std::string::npos);
+  // --version: each built-in image's version beside its own hardware revision.
+  EXPECT_EQ(Flash({"--version"}), 0);
+  const std::pair<const char*, const char*> images[] = {{"revision 0 (M16CNA): ", IMAGE_HR0},
+                                                        {"revision 1 (M16CN4): ", IMAGE_HR1}};
+  for (const auto& [line, file] : images) {
+    const std::string bytes = ReadWholeFile(file);
+    TMZData image{};
+    std::copy(bytes.begin(), bytes.end(), image.begin());
+    EXPECT_NE(Out().find(std::string(line).append(VersionText(image)) + "\n"), std::string::npos)
+        << Out();
+  }
   EXPECT_EQ(Flash({"--port", "x", "--file", Path("missing.bin")}), 66);
   EXPECT_NE(Err().find("missing.bin"), std::string::npos) << Err();
   std::ofstream(Path("short.bin")) << "short";

@@ -155,8 +155,9 @@ TEST_F(FileRegistryTest, ConcurrentWritersKeepEachOthersValues) {
       FileRegistry reg(path_);
       bool ok = true;
       for (int v = 0; v < kValues; ++v)
-        ok = ok && reg.WriteValue("K", "w" + std::to_string(w) + "v" + std::to_string(v),
-                                  RegValue::Text(std::to_string(v))) == RegStatus::Ok;
+        ok = ok && reg.WriteValue(
+                       "K", std::string("w").append(std::to_string(w)) + "v" + std::to_string(v),
+                       RegValue::Text(std::to_string(v))) == RegStatus::Ok;
       _exit(ok ? 0 : 1);
     }
     children.push_back(child);
