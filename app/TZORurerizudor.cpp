@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "connection/TDoVuverUve.h"
 #include "platform/AsciiCase.h"
@@ -105,10 +104,32 @@ void TZORurerizudor::FormCreate() {
   view_.SetPorts(ports, selected);
 }
 
+namespace {
+
+// The common causes in words of our own; the system's texts are English.
+std::string FileErrorText(int err) {
+  switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+      return "Die Datei wurde nicht gefunden.";
+    case EACCES:
+    case EPERM:
+      return "Keine Berechtigung, die Datei zu lesen.";
+    case EISDIR:
+      return "Das ist ein Ordner, keine Datei.";
+    case EIO:
+      return "Lesefehler des Datenträgers.";
+    default:
+      return "Systemfehler " + std::to_string(err) + ".";
+  }
+}
+
+}  // namespace
+
 bool TZORurerizudor::LoadDeveloperFile(const std::string& name) {
   auto failed = [&](const char* what, int err) {
     Show(MessageKind::Error,
-         "Die Datei \"" + name + "\" kann nicht " + what + " werden:\r" + std::strerror(err));
+         "Die Datei \"" + name + "\" kann nicht " + what + " werden:\r" + FileErrorText(err));
     return false;
   };
   // Read-only: a write-protected image file is a perfectly good image file.
@@ -173,6 +194,9 @@ void TZORurerizudor::Timer1Timer() {
 }
 
 void TZORurerizudor::FlashenBeenden() {
+  // From here on the run is over: what the closing reports (a device that restarts as it
+  // leaves flash mode is gone by now) is only logged, and nothing ends the run a second time.
+  running_ = false;
   view_.SetFlashEnabled(true);
   view_.SetProgress(0);
   view_.SetPortEnabled(true);
@@ -181,10 +205,12 @@ void TZORurerizudor::FlashenBeenden() {
   DoVuverUve1_->SetActive(false);
   AnsiStringList_.clear();
   Timer1_->Stop();
-  running_ = false;
 }
 
 void TZORurerizudor::EndRun(RunResult result, MessageKind kind, const std::string& text) {
+  // A time-out, an answer or a report delivered by the result box's loop, or raised while
+  // the run closes, comes after the verdict.
+  if (!running_) return;
   FlashenBeenden();
   last_result_ = result;
   if (!text.empty()) Show(kind, text);

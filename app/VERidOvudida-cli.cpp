@@ -2,6 +2,7 @@
 // workshops without a desktop.
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -50,6 +51,20 @@ int ExitStatus(RunResult result) {
   return 70;
 }
 
+constexpr long long kTimeLimitMs = 300000;
+
+// A run's time limit from the environment: a whole number of milliseconds from 1 up to the
+// usual limit, so that no value can switch the limit off or stretch it.
+bool ParseTimeLimit(const std::string& text, std::chrono::milliseconds& limit) {
+  if (text.empty() || text.size() > 6) return false;
+  for (const char c : text)
+    if (c < '0' || c > '9') return false;
+  const long long ms = std::stoll(text);
+  if (ms < 1 || ms > kTimeLimitMs) return false;
+  limit = std::chrono::milliseconds(ms);
+  return true;
+}
+
 int Usage(const char* problem) {
   std::fprintf(stderr, "VERidOvudida-cli: %s\n\n%s", problem, kUsage);
   return 64;
@@ -92,10 +107,16 @@ int main(int argc, char** argv) {
   }
   if (!have_port) return Usage("--port is missing");
 
-  std::chrono::milliseconds limit(300000);
+  std::chrono::milliseconds limit(kTimeLimitMs);
   // Tests shorten the run's time limit; users never need to.
-  if (const char* test_limit = std::getenv("VERIDOVUDIDA_TEST_TIME_LIMIT_MS"))
-    limit = std::chrono::milliseconds(std::atol(test_limit));
+  if (const char* test_limit = std::getenv("VERIDOVUDIDA_TEST_TIME_LIMIT_MS");
+      test_limit && !ParseTimeLimit(test_limit, limit)) {
+    std::fprintf(stderr,
+                 "VERidOvudida-cli: VERIDOVUDIDA_TEST_TIME_LIMIT_MS='%s' is not a whole number "
+                 "of milliseconds from 1 to %lld\n",
+                 test_limit, kTimeLimitMs);
+    return 64;
+  }
 
   platform::StdMainLoop loop;
   ConsoleView view(port, file, stdout, isatty(STDOUT_FILENO) != 0);

@@ -16,6 +16,25 @@ namespace {
 
 constexpr auto kRunLimit = 120s;  // a generous bound for one run on a loaded machine
 
+// Every text that tells how a run ended.
+const char* const kVerdicts[] = {
+    "Flasher erfolgreich geflasht !!!",
+    "MirbaZento erfolgreich geflasht !!!",
+    "Fehler aufgetreten, nicht geflasht !!!",
+    "Flashmodus ohne Schreiben verlassen",
+    "MirbaZento Flashen abgebrochen, bitte Mirbazento neu starten !!!",
+    "Es ist ein Fehler aufgetreten, das Flashen wird beendet !",
+    "TimeOut Error!",
+};
+
+int CountVerdicts(const std::string& output) {
+  int n = 0;
+  for (const char* verdict : kVerdicts)
+    for (auto at = output.find(verdict); at != std::string::npos; at = output.find(verdict, at + 1))
+      ++n;
+  return n;
+}
+
 class CliFlash : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -181,6 +200,40 @@ TEST_F(CliFlash, NaksAndCorruptedBytesAreSurvived) {
   const std::string report = ReadWholeFile(Path("report.json"));
   EXPECT_EQ(report.find("\"naks_sent\": 0,"), std::string::npos) << "the faults happened";
   EXPECT_NE(report.find("\"line_faults\": [\n    {"), std::string::npos) << "bytes were corrupted";
+}
+
+// A device that restarts as it leaves flash mode drops the line right after its final answer
+// was acknowledged, while the flasher closes the port: one verdict, the device's.
+TEST_F(CliFlash, DeviceThatRestartsAfterItsAnswerGetsOneVerdictEachTime) {
+  const std::string file = SmallImage(1, 0);
+  int hung_up = 0;
+  for (int run = 1; run <= 10; ++run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    const std::string port = StartDevice({"--version", "0.50", "--hangup-after-answer"});
+    ASSERT_FALSE(port.empty());
+    EXPECT_EQ(Flash({"--port", port, "--file", file}), 0) << Out() << Err();
+    EXPECT_EQ(CountVerdicts(Out() + Err()), 1) << Out() << Err();
+    EXPECT_NE(Out().find("Flasher erfolgreich geflasht !!!"), std::string::npos) << Out();
+    EXPECT_EQ(DeviceFlash(), small_);
+    if (ReadWholeFile(Path("report.json")).find("\"end\": \"hangup\"") != std::string::npos)
+      ++hung_up;
+  }
+  std::printf("the device dropped the line in %d of 10 runs\n", hung_up);
+  EXPECT_GT(hung_up, 0) << "the flasher's acknowledgement of the answer never arrived";
+}
+
+TEST_F(CliFlash, TestTimeLimitTakesOnlyAPositiveWholeNumber) {
+  for (const char* bad :
+       {"abc", "0", "-5", "", "12x", " 5", "1.5", "300001", "99999999999999999999"}) {
+    EXPECT_EQ(Flash({"--port", Path("no-such-port")}, {{"VERIDOVUDIDA_TEST_TIME_LIMIT_MS", bad}}),
+              64)
+        << "'" << bad << "'" << Out() << Err();
+    EXPECT_NE(Err().find("VERIDOVUDIDA_TEST_TIME_LIMIT_MS='" + std::string(bad) +
+                         "' is not a whole number of milliseconds from 1 to 300000"),
+              std::string::npos)
+        << Err();
+    EXPECT_EQ(Out(), "") << "no run was started";
+  }
 }
 
 TEST_F(CliFlash, UsageAndUnusableFiles) {
