@@ -53,14 +53,14 @@ class Form : public ::testing::Test {
     loop.Shutdown();
   }
 
-  void Make(const std::string& executable) {
+  void Make(const std::string& executable, bool end_wait_blocks = true) {
     form.reset();
-    form = std::make_unique<TZORurerizudor>(TZORurerizudor::Setup{
-        loop, messages, view, [this] { return machine_ports; }, executable,
-        [this](TObject* owner, platform::MainLoop& l) {
-          return std::make_unique<TDaVevureRez>(owner, l, ports);
-        },
-        std::chrono::milliseconds(300000)});
+    form = std::make_unique<TZORurerizudor>(
+        TZORurerizudor::Setup{loop, messages, view, [this] { return machine_ports; }, executable,
+                              [this](TObject* owner, platform::MainLoop& l) {
+                                return std::make_unique<TDaVevureRez>(owner, l, ports);
+                              },
+                              std::chrono::milliseconds(300000), end_wait_blocks});
     form->OnRunEnded = [this](RunResult r) { ended.push_back(r); };
   }
 
@@ -491,6 +491,31 @@ TEST_F(Form, ReadyAfterTheFinishCommandWaitsThenReportsSuccess) {
   EXPECT_EQ(loop.Sleeps(), std::vector<platform::Milliseconds>{platform::Milliseconds(8000)});
   EXPECT_EQ(Boxes(), Strings{"MirbaZento erfolgreich geflasht !!!"});
   EXPECT_EQ(ended, std::vector<RunResult>{RunResult::Flashed});
+}
+
+// Several runs share the command line's loop: the wait is this run's pause, not the loop's,
+// and the run takes nothing during it, as a blocked loop would not.
+TEST_F(Form, EndWaitOfOneRunAmongSeveralLeavesTheLoopServing) {
+  Make("VERidOvudida", false);
+  Start();
+  Deliver();
+  Device({Bytes({0x00, 0x02, 0x00, 0x03, 0x1D})});
+  Deliver();
+  form->RiVadaroverEza1SuccessfulReadyEvent(&Protocol());
+  Deliver();
+  form->RiVadaroverEza1SuccessfulReadyEvent(&Protocol());
+  EXPECT_TRUE(loop.Sleeps().empty());
+  loop.Advance(std::chrono::milliseconds(7999));
+  Device({Bytes({0x00, 0x02, 0xF0, 0x0A, 0xF0})});
+  form->RiVadaroverEza1ErrorAbortEvent(&Protocol(), 0x3030, 6, "x", 0);
+  form->Timer1Timer();
+  EXPECT_TRUE(form->Running());
+  EXPECT_TRUE(messages.shown.empty()) << "neither the answer, the report nor the time-out";
+  loop.Advance(std::chrono::milliseconds(1));
+  EXPECT_FALSE(form->Running());
+  EXPECT_EQ(Boxes(), Strings{"MirbaZento erfolgreich geflasht !!!"});
+  EXPECT_EQ(ended, std::vector<RunResult>{RunResult::Flashed});
+  EXPECT_EQ(form->DeviceRevision(), 0);
 }
 
 TEST_F(Form, ErasedImageSendsNothingAndWaitsForTheTimeOut) {

@@ -4,7 +4,9 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <sstream>
 
 #include "app/FirmwareImages.h"
 #include "tests/e2e/ChildProcess.h"
@@ -44,6 +46,7 @@ class CliFlash : public ::testing::Test {
   void TearDown() override {
     cli_.reset();
     sim_.reset();
+    devices_.clear();
     fs::remove_all(dir_);
   }
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
@@ -90,6 +93,40 @@ class CliFlash : public ::testing::Test {
     return file;
   }
 
+  // Several simulators, each with its own files: returns their pseudo-terminals.
+  std::vector<std::string> StartDevices(const std::vector<std::vector<std::string>>& options) {
+    std::vector<std::string> ports;
+    for (std::size_t k = 0; k < options.size(); ++k) {
+      std::vector<std::string> args = options[k];
+      const std::string n = "dev" + std::to_string(k);
+      args.insert(args.end(), {"--no-register", "--flash-out", Path(n + ".bin")});
+      devices_.push_back(
+          std::make_unique<ChildProcess>(SIM_PROGRAM, args, Path(n + ".out"), Path(n + ".err")));
+      const auto lines = devices_.back()->Lines(1, 10s);
+      ports.push_back(lines.empty() ? std::string() : lines[0]);
+    }
+    return ports;
+  }
+  // Stops the simulators; the flash of each.
+  std::vector<std::string> DeviceFlashes() {
+    std::vector<std::string> flashes;
+    for (std::size_t k = 0; k < devices_.size(); ++k) {
+      devices_[k]->Signal(SIGTERM);
+      EXPECT_EQ(devices_[k]->Wait(10s), 0);
+      flashes.push_back(ReadWholeFile(Path("dev" + std::to_string(k) + ".bin")));
+    }
+    devices_.clear();
+    return flashes;
+  }
+  // The summary's line for `port`.
+  std::string SummaryLine(const std::string& port) const {
+    std::istringstream lines(Out());
+    for (std::string line; std::getline(lines, line);)
+      if (line.rfind(port + " ", 0) == 0) return line;
+    return "";
+  }
+
+  std::vector<std::unique_ptr<ChildProcess>> devices_;
   std::string dir_;
   std::string small_;
   int starts_ = 0;
@@ -234,6 +271,63 @@ TEST_F(CliFlash, TestTimeLimitTakesOnlyAPositiveWholeNumber) {
         << Err();
     EXPECT_EQ(Out(), "") << "no run was started";
   }
+}
+
+// --- Several devices at once ---------------------------------------------------------
+
+TEST_F(CliFlash, ThreeDevicesAtOnceAreAllFlashed) {
+  const std::string file = SmallImage(1, 0);
+  const auto ports = StartDevices({{"--version", "0.50"},
+                                   {"--version", "0.90", "--revision", "1"},
+                                   {"--version", "0.10", "--nak-first", "2"}});
+  const std::string logs = Path("logs");
+  ASSERT_EQ(Flash({"--port", ports[0], "--port", ports[1], "--port", ports[2], "--file", file,
+                   "--log", logs}),
+            0)
+      << Out() << Err();
+  for (const auto& flash : DeviceFlashes()) EXPECT_EQ(flash, small_);
+  const char* before[] = {"0.50", "0.90", "0.10"};
+  for (std::size_t k = 0; k < ports.size(); ++k) {
+    SCOPED_TRACE(ports[k]);
+    EXPECT_NE(Out().find("[" + ports[k] + "] Flasher erfolgreich geflasht !!!"), std::string::npos)
+        << Out();
+    const std::string summary = SummaryLine(ports[k]);
+    EXPECT_NE(summary.find(std::string(" ") + before[k] + " "), std::string::npos) << summary;
+    EXPECT_NE(summary.find(" 1.00 "), std::string::npos) << "the version written: " << summary;
+    EXPECT_NE(summary.find("geflasht (0)"), std::string::npos) << summary;
+    std::string name = ports[k];
+    std::replace(name.begin(), name.end(), '/', '_');
+    EXPECT_NE(ReadWholeFile(logs + "/" + name.substr(1) + ".log").find("Gesendet -"),
+              std::string::npos)
+        << "one traffic log per port";
+  }
+  EXPECT_EQ(CountVerdicts(Out() + Err()), 3);
+}
+
+// A mute device and a declined one fail; the third is flashed all the same, and the summary
+// and the exit status say which failed.
+TEST_F(CliFlash, FailedDevicesDoNotStopTheOthers) {
+  const std::string file = SmallImage(1, 0);
+  const auto ports = StartDevices({{"--mute"}, {"--version", "0.50"}, {"--version", "1.00"}});
+  EXPECT_EQ(
+      Flash({"--port", ports[0], "--port", ports[1], "--port", ports[2], "--file", file, "--no"}),
+      4)
+      << "the highest status: the mute device's link error" << Out() << Err();
+  const auto flashes = DeviceFlashes();
+  EXPECT_EQ(flashes[1], small_);
+  EXPECT_EQ(flashes[2], std::string(kImageSize, '\xFF')) << "declined: nothing written";
+  EXPECT_NE(SummaryLine(ports[0]).find("Fehler der Leitung (4)"), std::string::npos) << Out();
+  EXPECT_NE(SummaryLine(ports[1]).find("geflasht (0)"), std::string::npos) << Out();
+  EXPECT_NE(SummaryLine(ports[2]).find("nicht geschrieben (2)"), std::string::npos) << Out();
+  EXPECT_NE(Out().find("[" + ports[2] + "] Die Version  1. 0  ihres Mirbazentos ist aktuell."),
+            std::string::npos)
+      << "the question names its port" << Out();
+  EXPECT_EQ(CountVerdicts(Out() + Err()), 3);
+}
+
+TEST_F(CliFlash, SamePortTwiceIsBadUsage) {
+  EXPECT_EQ(Flash({"--port", "/dev/ttyS0", "--port", "/dev/ttyS0"}), 64);
+  EXPECT_NE(Err().find("given twice"), std::string::npos) << Err();
 }
 
 TEST_F(CliFlash, UsageAndUnusableFiles) {
