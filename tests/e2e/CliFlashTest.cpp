@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <sstream>
+#include <thread>
 
 #include "app/FirmwareImages.h"
 #include "tests/e2e/ChildProcess.h"
@@ -323,6 +324,78 @@ TEST_F(CliFlash, FailedDevicesDoNotStopTheOthers) {
             std::string::npos)
       << "the question names its port" << Out();
   EXPECT_EQ(CountVerdicts(Out() + Err()), 3);
+}
+
+// The flasher in a terminal (a tmux pane, read back as its screen): one board line per port,
+// redrawn in place, the results above it and the summary below.
+TEST_F(CliFlash, TerminalShowsOneLinePerPortRedrawnInPlace) {
+  if (std::system("tmux -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "tmux is not installed";
+  std::string image(kImageSize, '\xFF');
+  for (std::size_t block = 0; block < 200; ++block) image[block * 64 + 7] = 0x42;
+  image[0] = 0x01;
+  image[1] = 0x00;
+  std::ofstream(Path("board.bin"), std::ios::binary) << image;
+  const std::string socket = "flasher-e2e-" + std::to_string(getpid());
+  auto tmux = [&](const std::string& args) {
+    return "tmux -L " + socket + " " + args + " 2>/dev/null";
+  };
+  auto screen = [&] {
+    std::string text;
+    if (FILE* pipe = popen(tmux("capture-pane -p").c_str(), "r")) {
+      char buffer[4096];
+      for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
+      pclose(pipe);
+    }
+    return text;
+  };
+  // Board lines of `port`: they begin with it and carry the bar.
+  auto board_lines = [](const std::string& text, const std::string& port,
+                        std::string* last = nullptr) {
+    int n = 0;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind(port + " ", 0) != 0 || line.find(" [") == std::string::npos) continue;
+      ++n;
+      if (last) *last = line;
+    }
+    return n;
+  };
+
+  for (const std::size_t count : {std::size_t{3}, std::size_t{1}}) {
+    SCOPED_TRACE(std::to_string(count) + " port(s)");
+    std::vector<std::vector<std::string>> options(count, {"--version", "0.50", "--baud", "57600"});
+    const auto ports = StartDevices(options);
+    std::string command = std::string(CLI_PROGRAM) + " --yes --file " + Path("board.bin");
+    for (const auto& port : ports) command += " --port " + port;
+    command += "; echo EXIT=$?; sleep 60";
+    ASSERT_EQ(std::system(tmux("new-session -d -x 150 -y 40 '" + command + "'").c_str()), 0);
+    bool seen_sending = false;
+    std::string text;
+    for (const auto end = std::chrono::steady_clock::now() + kRunLimit;
+         std::chrono::steady_clock::now() < end;) {
+      text = screen();
+      for (const auto& port : ports) EXPECT_LE(board_lines(text, port), 1) << text;
+      seen_sending = seen_sending || text.find(" Senden ") != std::string::npos;
+      if (text.find("EXIT=") != std::string::npos) break;
+      std::this_thread::sleep_for(100ms);
+    }
+    std::system(tmux("kill-server").c_str());
+    EXPECT_NE(text.find("EXIT=0"), std::string::npos) << text;
+    EXPECT_TRUE(seen_sending) << "the board showed the sending";
+    for (const auto& port : ports) {
+      std::string line;
+      EXPECT_EQ(board_lines(text, port, &line), 1) << text;
+      EXPECT_NE(line.find(" geflasht "), std::string::npos) << line;
+      EXPECT_NE(line.find("[########################]  200/200 "), std::string::npos) << line;
+    }
+    EXPECT_EQ(text.find("Fortschritt:"), std::string::npos) << "the board replaces them";
+    EXPECT_EQ(text.find("Port  "), count > 1 ? text.find("Port  ") : std::string::npos)
+        << "a summary only for several ports";
+    if (count > 1) {
+      EXPECT_NE(text.find("Ergebnis"), std::string::npos) << text;
+    }
+    for (const auto& flash : DeviceFlashes()) EXPECT_EQ(flash, image);
+  }
 }
 
 TEST_F(CliFlash, SamePortTwiceIsBadUsage) {
