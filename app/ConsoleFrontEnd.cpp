@@ -128,6 +128,7 @@ void ConsoleView::AppendToLog(const std::deque<std::string>& lines) {
 void ConsoleView::FinishProgressLine() {
   if (progress_line_open_) {
     std::fputc('\n', out_);
+    std::fflush(out_);
     progress_line_open_ = false;
   }
 }

@@ -480,42 +480,38 @@ TEST_F(Form, FinalAnswersEndTheRunWithTheirTexts) {
   }
 }
 
+// In the window the wait blocks the loop. Several runs share the command line's loop: there
+// the wait is this run's pause, and the run takes nothing during it, as a blocked loop would not.
 TEST_F(Form, ReadyAfterTheFinishCommandWaitsThenReportsSuccess) {
-  Start();
-  Deliver();
-  Device({Bytes({0x00, 0x02, 0x00, 0x03, 0x1D})});
-  Deliver();
-  form->RiVadaroverEza1SuccessfulReadyEvent(&Protocol());
-  Deliver();
-  form->RiVadaroverEza1SuccessfulReadyEvent(&Protocol());
-  EXPECT_EQ(loop.Sleeps(), std::vector<platform::Milliseconds>{platform::Milliseconds(8000)});
-  EXPECT_EQ(Boxes(), Strings{"MirbaZento erfolgreich geflasht !!!"});
-  EXPECT_EQ(ended, std::vector<RunResult>{RunResult::Flashed});
-}
-
-// Several runs share the command line's loop: the wait is this run's pause, not the loop's,
-// and the run takes nothing during it, as a blocked loop would not.
-TEST_F(Form, EndWaitOfOneRunAmongSeveralLeavesTheLoopServing) {
-  Make("VERidOvudida", false);
-  Start();
-  Deliver();
-  Device({Bytes({0x00, 0x02, 0x00, 0x03, 0x1D})});
-  Deliver();
-  form->RiVadaroverEza1SuccessfulReadyEvent(&Protocol());
-  Deliver();
-  form->RiVadaroverEza1SuccessfulReadyEvent(&Protocol());
-  EXPECT_TRUE(loop.Sleeps().empty());
-  loop.Advance(std::chrono::milliseconds(7999));
-  Device({Bytes({0x00, 0x02, 0xF0, 0x0A, 0xF0})});
-  form->RiVadaroverEza1ErrorAbortEvent(&Protocol(), 0x3030, 6, "x", 0);
-  form->Timer1Timer();
-  EXPECT_TRUE(form->Running());
-  EXPECT_TRUE(messages.shown.empty()) << "neither the answer, the report nor the time-out";
-  loop.Advance(std::chrono::milliseconds(1));
-  EXPECT_FALSE(form->Running());
-  EXPECT_EQ(Boxes(), Strings{"MirbaZento erfolgreich geflasht !!!"});
-  EXPECT_EQ(ended, std::vector<RunResult>{RunResult::Flashed});
-  EXPECT_EQ(form->DeviceRevision(), 0);
+  for (const bool blocks : {true, false}) {
+    SCOPED_TRACE(blocks ? "blocking wait" : "wait of the run alone");
+    Make("VERidOvudida", blocks);
+    messages.shown.clear();
+    ended.clear();
+    Start();
+    Deliver();
+    Device({Bytes({0x00, 0x02, 0x00, 0x03, 0x1D})});
+    Deliver();
+    form->RiVadaroverEza1SuccessfulReadyEvent(&Protocol());
+    Deliver();
+    form->RiVadaroverEza1SuccessfulReadyEvent(&Protocol());
+    if (blocks) {
+      EXPECT_EQ(loop.Sleeps(), std::vector<platform::Milliseconds>{platform::Milliseconds(8000)});
+    } else {
+      EXPECT_EQ(loop.Sleeps().size(), 1u) << "no further sleep";
+      loop.Advance(std::chrono::milliseconds(7999));
+      Device({Bytes({0x00, 0x02, 0xF0, 0x0A, 0xF0})});
+      form->RiVadaroverEza1ErrorAbortEvent(&Protocol(), 0x3030, 6, "x", 0);
+      form->Timer1Timer();
+      EXPECT_TRUE(form->Running());
+      EXPECT_TRUE(messages.shown.empty()) << "neither the answer, the report nor the time-out";
+      loop.Advance(std::chrono::milliseconds(1));
+    }
+    EXPECT_FALSE(form->Running());
+    EXPECT_EQ(Boxes(), Strings{"MirbaZento erfolgreich geflasht !!!"});
+    EXPECT_EQ(ended, std::vector<RunResult>{RunResult::Flashed});
+    EXPECT_EQ(form->DeviceRevision(), 0);
+  }
 }
 
 TEST_F(Form, ErasedImageSendsNothingAndWaitsForTheTimeOut) {

@@ -20,6 +20,21 @@
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
+namespace {
+
+// The window's program offscreen: Qt, its loop, the window and recorded boxes.
+struct WindowProgram {
+  int argc = 1;
+  char name[13] = "VERidOvudida";
+  char* argv[2] = {name, nullptr};
+  QApplication app{argc, argv};
+  platform::QtMainLoop loop;
+  ZORurerizudorWindow window;
+  platform::RecordingMessages messages;
+};
+
+}  // namespace
+
 TEST(WindowFlash, FlashButtonRunsTheWholeDialogue) {
   std::string pattern = (fs::temp_directory_path() / "window-e2e-XXXXXX").string();
   const std::string dir = mkdtemp(pattern.data());
@@ -35,13 +50,11 @@ TEST(WindowFlash, FlashButtonRunsTheWholeDialogue) {
   const auto lines = sim.Lines(1, 10s);
   ASSERT_EQ(lines.size(), 1u);
 
-  int argc = 1;
-  char name[] = "VERidOvudida";
-  char* argv[] = {name, nullptr};
-  QApplication app(argc, argv);
-  platform::QtMainLoop loop;
-  ZORurerizudorWindow window;
-  platform::RecordingMessages messages;
+  WindowProgram program;
+  QApplication& app = program.app;
+  platform::QtMainLoop& loop = program.loop;
+  ZORurerizudorWindow& window = program.window;
+  platform::RecordingMessages& messages = program.messages;
   TZORurerizudor form({loop, messages, window, [&] { return std::vector<std::string>{lines[0]}; },
                        "VERidOvudida", MakeSerialPort, 300000ms});
   EXPECT_EQ(window.windowTitle().toStdString(),
@@ -92,13 +105,11 @@ TEST(WindowFlash, DeviceThatRestartsAfterItsAnswerGetsOneResultBox) {
   image[64 * 9] = 0x10;
   std::ofstream(dir + "/image.bin", std::ios::binary) << image;
 
-  int argc = 1;
-  char name[] = "VERidOvudida";
-  char* argv[] = {name, nullptr};
-  QApplication app(argc, argv);
-  platform::QtMainLoop loop;
-  ZORurerizudorWindow window;
-  platform::RecordingMessages messages;
+  WindowProgram program;
+  QApplication& app = program.app;
+  platform::QtMainLoop& loop = program.loop;
+  ZORurerizudorWindow& window = program.window;
+  platform::RecordingMessages& messages = program.messages;
   std::string port;
   TZORurerizudor form({loop, messages, window, [&] { return std::vector<std::string>{port}; },
                        "VERidOvudida", MakeSerialPort, 300000ms});
