@@ -74,6 +74,17 @@ class Form : public ::testing::Test {
 
   TRiVadaroverEza& Protocol() { return form->RiVadaroverEza1(); }
 
+  // A run with every block delivered and the finish command handed over.
+  void StartToTheFinish() {
+    messages.shown.clear();
+    ended.clear();
+    Start();
+    Deliver();
+    Device({Bytes({0x00, 0x02, 0x00, 0x03, 0x1D})});
+    Deliver();
+    form->RiVadaroverEza1SuccessfulReadyEvent(&Protocol());
+  }
+
   // What the form has handed to the protocol component, oldest first.
   Strings Handed() {
     Strings data;
@@ -461,13 +472,7 @@ TEST_F(Form, FinalAnswersEndTheRunWithTheirTexts) {
       {0x02, nullptr, RunResult::OtherAnswer},
   };
   for (const auto& [answer, text, result] : answers) {
-    messages.shown.clear();
-    ended.clear();
-    Start();
-    Deliver();
-    Device({Bytes({0x00, 0x02, 0x00, 0x03, 0x1D})});
-    Deliver();
-    form->RiVadaroverEza1SuccessfulReadyEvent(&Protocol());
+    StartToTheFinish();
     Device({Bytes({0x00, 0x02, 0xF0, 0x0A, 0x01, 0x00})});  // six bytes: discarded
     EXPECT_TRUE(form->Running());
     Device({Bytes({0x00, 0x02, 0xF0, 0x0A, answer})});
@@ -486,13 +491,7 @@ TEST_F(Form, ReadyAfterTheFinishCommandWaitsThenReportsSuccess) {
   for (const bool blocks : {true, false}) {
     SCOPED_TRACE(blocks ? "blocking wait" : "wait of the run alone");
     Make("VERidOvudida", blocks);
-    messages.shown.clear();
-    ended.clear();
-    Start();
-    Deliver();
-    Device({Bytes({0x00, 0x02, 0x00, 0x03, 0x1D})});
-    Deliver();
-    form->RiVadaroverEza1SuccessfulReadyEvent(&Protocol());
+    StartToTheFinish();
     Deliver();
     form->RiVadaroverEza1SuccessfulReadyEvent(&Protocol());
     if (blocks) {
