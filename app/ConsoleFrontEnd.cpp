@@ -92,8 +92,16 @@ void ProgressBoard::Draw() {
 }
 
 void ConsoleView::Print(std::FILE* to, const std::string& text, bool end_line) {
+  // Another run's prompt waits on the last line: our lines go in its place, and the prompt
+  // is shown again below them.
+  const bool other_prompt =
+      desk_ && desk_->reading && desk_->prompt_owner && desk_->prompt_owner != this;
   auto emit = [&] {
     FinishProgressLine();
+    if (other_prompt) {
+      std::fputs(terminal_ ? "\r\x1b[K" : "\n", out_);
+      std::fflush(out_);
+    }
     const std::string prefix = label_.empty() ? "" : "[" + label_ + "] ";
     std::string lines = Lines(text);
     for (std::size_t start = 0;;) {
@@ -106,6 +114,10 @@ void ConsoleView::Print(std::FILE* to, const std::string& text, bool end_line) {
     }
     if (end_line) std::fputc('\n', to);
     std::fflush(to);
+    if (other_prompt) {
+      std::fputs(desk_->prompt.c_str(), out_);
+      std::fflush(out_);
+    }
   };
   if (board_) {
     board_->Above(emit);
@@ -184,9 +196,12 @@ platform::MessageAnswer ConsoleMessages::Show(platform::MessageKind kind, const 
     loop_.RunUntil([&] { return !desk_->reading || Withdrawn(); }, std::chrono::hours(24));
   }
   if (Withdrawn()) return platform::MessageAnswer::Cancel;
+  desk_->prompt_owner = nullptr;  // an earlier prompt has had its answer line
   desk_->reading = true;
   view_.Print(stdout, text + "\rOK? [j/N] ", false);
   view_.SetLineOpen(true);
+  desk_->prompt_owner = &view_;
+  desk_->prompt = view_.Label().empty() ? "OK? [j/N] " : "[" + view_.Label() + "] OK? [j/N] ";
   // The line is read beside the loop, which keeps serving the components meanwhile, as a
   // modal box's loop does. A run that ends meanwhile withdraws the question.
   int cancel[2];
@@ -208,6 +223,7 @@ platform::MessageAnswer ConsoleMessages::Show(platform::MessageKind kind, const 
   close(cancel[0]);
   close(cancel[1]);
   desk_->reading = false;
+  desk_->prompt_owner = nullptr;
   if (state != kWithdrawn) view_.SetLineOpen(false);  // the Enter key ended the line
   if (state == kWithdrawn && Withdrawn()) view_.FinishProgressLine();  // the others go on
   return state == kYes ? platform::MessageAnswer::Ok : platform::MessageAnswer::Cancel;

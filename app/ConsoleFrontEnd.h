@@ -42,6 +42,16 @@ class ProgressBoard {
   int drawn_ = 0;  // lines of the board on the screen, the cursor below them
 };
 
+class ConsoleView;
+
+// Lets the ports' version questions be asked one at a time, and the other runs' lines keep
+// clear of an open prompt. Main thread only, but for `reading`.
+struct QuestionDesk {
+  std::atomic<bool> reading{false};
+  const ConsoleView* prompt_owner = nullptr;
+  std::string prompt;  // the open prompt line, shown again below another run's lines
+};
+
 class ConsoleView final : public FlasherView {
  public:
   ConsoleView(std::string port, std::string file, std::FILE* out, bool terminal)
@@ -55,9 +65,12 @@ class ConsoleView final : public FlasherView {
   void SetLineOpen(bool open) { progress_line_open_ = open; }
   // With several ports: every line names its port, the caption is shown once.
   void SetLabel(std::string label) { label_ = std::move(label); }
+  const std::string& Label() const { return label_; }
   void SetShowCaption(bool show) { show_caption_ = show; }
   // On a terminal the board shows the progress; the other lines go above it.
   void SetBoard(ProgressBoard* board) { board_ = board; }
+  void SetDesk(QuestionDesk* desk) { desk_ = desk; }
+  QuestionDesk* Desk() const { return desk_; }
   // Prints `text` (lines broken by '\r' or '\n') to `to`, each line after the label.
   void Print(std::FILE* to, const std::string& text, bool end_line = true);
 
@@ -83,11 +96,7 @@ class ConsoleView final : public FlasherView {
   std::string label_;
   bool show_caption_ = true;
   ProgressBoard* board_ = nullptr;
-};
-
-// Lets the ports' version questions be asked one at a time.
-struct QuestionDesk {
-  std::atomic<bool> reading{false};
+  QuestionDesk* desk_ = nullptr;
 };
 
 class ConsoleMessages final : public platform::UserMessages {
@@ -117,6 +126,6 @@ class ConsoleMessages final : public platform::UserMessages {
   bool interactive_;
   int input_;
   QuestionDesk own_desk_;
-  QuestionDesk* desk_ = &own_desk_;
+  QuestionDesk* desk_ = view_.Desk() ? view_.Desk() : &own_desk_;
   std::function<bool()> withdrawn_;
 };

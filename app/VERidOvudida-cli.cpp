@@ -124,7 +124,7 @@ int BlocksSent(const PortRun& run) {
     case TStatus::stStart:
       return 0;
     case TStatus::stNeustart:
-      return total;
+      return form.SRText().empty() ? total : 0;  // else it left without writing
     case TStatus::stSenden:
       break;
   }
@@ -186,7 +186,7 @@ std::string BoardRow(PortRun& run, std::size_t port_width) {
 std::string Summary(const std::vector<std::unique_ptr<PortRun>>& runs, std::size_t port_width) {
   std::string table;
   char line[256];
-  std::snprintf(line, sizeof line, "%-*s  %-3s  %-7s  %-11s  %-20s  %s\n",
+  std::snprintf(line, sizeof line, "%-*s  %-3s  %-7s  %-11s  %-22s  %s\n",
                 static_cast<int>(port_width), "Port", "HW", "vorher", "geschrieben", "Ergebnis",
                 "Zeit");
   table += line;
@@ -202,7 +202,7 @@ std::string Summary(const std::vector<std::unique_ptr<PortRun>>& runs, std::size
         VerdictWord(form.LastResult()) + " (" + std::to_string(ExitStatus(form.LastResult())) + ")";
     int width = 0;
     for (const char c : verdict) width += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    verdict += std::string(static_cast<std::size_t>(std::max(0, 20 - width)), ' ');
+    verdict += std::string(static_cast<std::size_t>(std::max(0, 22 - width)), ' ');
     std::snprintf(line, sizeof line, "%-*s  %-3s  %-7s  %-11s  %s  %.1f s\n",
                   static_cast<int>(port_width), run->port.c_str(),
                   known ? std::to_string(form.DeviceRevision()).c_str() : "-",
@@ -309,6 +309,7 @@ int main(int argc, char** argv) {
       r.view->SetShowCaption(runs.empty());
     }
     r.view->SetBoard(board.get());
+    r.view->SetDesk(&desk);
     const std::string log_file = several && !log.empty() ? LogFileIn(log, port) : log;
     if (!log_file.empty() && !r.view->OpenLog(log_file)) {
       std::fprintf(stderr, "VERidOvudida-cli: cannot write %s: %s\n", log_file.c_str(),
