@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "connection/TDoVuverUve.h"
 #include "platform/AsciiCase.h"
@@ -15,6 +14,10 @@
 
 using platform::MessageAnswer;
 using platform::MessageKind;
+
+namespace {
+constexpr std::chrono::milliseconds kEndWait(8000);
+}  // namespace
 
 bool IsDeveloperExecutable(const std::string& invoked_path) {
   const std::size_t slash = invoked_path.find_last_of('/');
@@ -67,12 +70,15 @@ TZORurerizudor::TZORurerizudor(const Setup& setup)
 
   Timer1_ = loop_.CreateTimer(setup_.time_limit);
   Timer1_->OnTimer = [this] { Timer1Timer(); };
+  EndWait_ = loop_.CreateTimer(kEndWait);
+  EndWait_->OnTimer = [this] { EndRun(RunResult::Flashed, MessageKind::Plain, SRText_); };
 
   FormCreate();
 }
 
 TZORurerizudor::~TZORurerizudor() {
   // The upper components refer to the lower ones: release them from the top.
+  EndWait_.reset();
   Timer1_.reset();
   RiVadaroverEza1_.reset();
   DoVuverUve1_.reset();
@@ -105,10 +111,32 @@ void TZORurerizudor::FormCreate() {
   view_.SetPorts(ports, selected);
 }
 
+namespace {
+
+// The common causes in words of our own; the system's texts are English.
+std::string FileErrorText(int err) {
+  switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+      return "Die Datei wurde nicht gefunden.";
+    case EACCES:
+    case EPERM:
+      return "Keine Berechtigung, die Datei zu lesen.";
+    case EISDIR:
+      return "Das ist ein Ordner, keine Datei.";
+    case EIO:
+      return "Lesefehler des Datenträgers.";
+    default:
+      return "Systemfehler " + std::to_string(err) + ".";
+  }
+}
+
+}  // namespace
+
 bool TZORurerizudor::LoadDeveloperFile(const std::string& name) {
   auto failed = [&](const char* what, int err) {
     Show(MessageKind::Error,
-         "Die Datei \"" + name + "\" kann nicht " + what + " werden:\r" + std::strerror(err));
+         "Die Datei \"" + name + "\" kann nicht " + what + " werden:\r" + FileErrorText(err));
     return false;
   };
   // Read-only: a write-protected image file is a perfectly good image file.
@@ -145,6 +173,7 @@ void TZORurerizudor::FlashClick() {
   view_.SetFlashEnabled(false);
   SRText_.clear();
   HR_ = THardwareRevision::hr0_M16CNA;
+  device_revision_ = -1;
   const std::string file = view_.FileNameText();
   if (file != flasher_text::kDefaultFile && !LoadDeveloperFile(file)) {
     view_.SetFlashEnabled(true);
@@ -169,10 +198,16 @@ void TZORurerizudor::FlashClick() {
 }
 
 void TZORurerizudor::Timer1Timer() {
+  if (end_waiting_) return;
   EndRun(RunResult::TimeOut, MessageKind::Error, flasher_text::kTimeOut);
 }
 
 void TZORurerizudor::FlashenBeenden() {
+  // From here on the run is over: what the closing reports (a device that restarts as it
+  // leaves flash mode is gone by now) is only logged, and nothing ends the run a second time.
+  running_ = false;
+  end_waiting_ = false;
+  EndWait_->Stop();
   view_.SetFlashEnabled(true);
   view_.SetProgress(0);
   view_.SetPortEnabled(true);
@@ -181,10 +216,12 @@ void TZORurerizudor::FlashenBeenden() {
   DoVuverUve1_->SetActive(false);
   AnsiStringList_.clear();
   Timer1_->Stop();
-  running_ = false;
 }
 
 void TZORurerizudor::EndRun(RunResult result, MessageKind kind, const std::string& text) {
+  // A time-out, an answer or a report delivered by the result box's loop, or raised while
+  // the run closes, comes after the verdict.
+  if (!running_) return;
   FlashenBeenden();
   last_result_ = result;
   const std::string advice = BoxAdvice && !text.empty() ? BoxAdvice() : std::string();
@@ -214,7 +251,7 @@ std::string TZORurerizudor::VersionQuestion() const {
 
 void TZORurerizudor::RiVadaroverEza1DataRecieveEvent(TObject*) {
   // Messages that arrive after the run has ended belong to no run.
-  while (running_ && RiVadaroverEza1_->GetNextClusterSize() > 0) {
+  while (running_ && !end_waiting_ && RiVadaroverEza1_->GetNextClusterSize() > 0) {
     std::uint32_t size = 0;
     const TAxProtokollCluster message(RiVadaroverEza1_->ReadNextCluster(size));
     const std::uint32_t n = message.GetSize();
@@ -222,7 +259,10 @@ void TZORurerizudor::RiVadaroverEza1DataRecieveEvent(TObject*) {
       case TStatus::stStart: {
         if ((n == 2 || n == 5) && message.GetByteAtPos(0) == 0x00 &&
             message.GetByteAtPos(1) == 0x02) {
-          if (n == 5) VersionAktuell_ = message.GetByteAtPos(3) * 100 + message.GetByteAtPos(4);
+          if (n == 5) {
+            VersionAktuell_ = message.GetByteAtPos(3) * 100 + message.GetByteAtPos(4);
+            device_revision_ = message.GetByteAtPos(2);
+          }
           if (n == 5 && message.GetByteAtPos(2) < 2) {
             HR_ = static_cast<THardwareRevision>(message.GetByteAtPos(2));
           } else if (n == 2) {
@@ -281,7 +321,7 @@ void TZORurerizudor::RiVadaroverEza1DataRecieveEvent(TObject*) {
 }
 
 void TZORurerizudor::RiVadaroverEza1SuccessfulReadyEvent(TObject*) {
-  if (!running_) return;
+  if (!running_ || end_waiting_) return;
   switch (Status_) {
     case TStatus::stStart:
       break;
@@ -295,8 +335,13 @@ void TZORurerizudor::RiVadaroverEza1SuccessfulReadyEvent(TObject*) {
     case TStatus::stNeustart: {
       RunResult result = RunResult::LeftWithoutWriting;
       if (SRText_.empty()) {
-        loop_.Sleep(std::chrono::milliseconds(8000));
         SRText_ = flasher_text::kReadySuccess;
+        if (!setup_.end_wait_blocks) {
+          end_waiting_ = true;
+          EndWait_->Start();
+          break;
+        }
+        loop_.Sleep(kEndWait);
         result = RunResult::Flashed;
       }
       EndRun(result, MessageKind::Plain, SRText_);
@@ -306,7 +351,7 @@ void TZORurerizudor::RiVadaroverEza1SuccessfulReadyEvent(TObject*) {
 }
 
 void TZORurerizudor::RiVadaroverEza1ComWriteDone(TObject*) {
-  if (!running_) return;
+  if (!running_ || end_waiting_) return;
   if (Status_ == TStatus::stSenden && block_count_ > 0) {
     const auto waiting = static_cast<int>(RiVadaroverEza1_->ToSendListe.size());
     view_.SetProgress((block_count_ - waiting) * 100 / block_count_);
@@ -319,7 +364,7 @@ void TZORurerizudor::RiVadaroverEza1ErrorAbortEvent(TObject*, std::uint32_t Plac
                                                     std::uint32_t Code, const ByteString&,
                                                     std::uint8_t Noise) {
   // Errors end the run at once; warnings and messages do not.
-  if (Noise != 0 || !ErsterFehler_ || !running_) return;
+  if (Noise != 0 || !ErsterFehler_ || !running_ || end_waiting_) return;
   ErsterFehler_ = false;
   error_place_ = Place;
   error_code_ = Code;

@@ -83,6 +83,9 @@ class TZORurerizudor : public TObject {
         make_serial;
     // The run's time limit; shortened only by tests.
     std::chrono::milliseconds time_limit{300000};
+    // The 8 s wait before the success text blocks the main loop, as the window's does;
+    // false makes it a pause of this run alone, for several runs on one loop.
+    bool end_wait_blocks = true;
   };
 
   // Creates and wires the components, then does the window's creation steps. A built-in
@@ -113,6 +116,8 @@ class TZORurerizudor : public TObject {
   std::int32_t VersionHR0() const { return VersionHR0_; }
   std::int32_t VersionHR1() const { return VersionHR1_; }
   THardwareRevision HR() const { return HR_; }
+  // The hardware revision of the run's long identification, -1 before one came.
+  int DeviceRevision() const { return device_revision_; }
   const std::string& SRText() const { return SRText_; }
   const std::vector<ByteString>& AnsiStringList() const { return AnsiStringList_; }
   const TMZData& MZData() const { return *MZData_; }
@@ -148,6 +153,7 @@ class TZORurerizudor : public TObject {
   std::unique_ptr<TDoVuverUve> DoVuverUve1_;
   std::unique_ptr<TRiVadaroverEza> RiVadaroverEza1_;
   std::unique_ptr<platform::Timer> Timer1_;
+  std::unique_ptr<platform::Timer> EndWait_;
 
   TStatus Status_ = TStatus::stStart;
   std::vector<ByteString> AnsiStringList_;
@@ -163,6 +169,9 @@ class TZORurerizudor : public TObject {
   bool developer_mode_ = false;
   std::string caption_;
   bool running_ = false;
+  // The run waits out its last 8 s and takes no further event, as a blocked loop would.
+  bool end_waiting_ = false;
+  int device_revision_ = -1;
   RunResult last_result_ = RunResult::None;
   std::uint32_t error_place_ = 0;
   std::uint32_t error_code_ = 0;

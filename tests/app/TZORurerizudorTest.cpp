@@ -54,14 +54,14 @@ class Form : public ::testing::Test {
     loop.Shutdown();
   }
 
-  void Make(const std::string& executable) {
+  void Make(const std::string& executable, bool end_wait_blocks = true) {
     form.reset();
-    form = std::make_unique<TZORurerizudor>(TZORurerizudor::Setup{
-        loop, messages, view, [this] { return machine_ports; }, executable,
-        [this](TObject* owner, platform::MainLoop& l) {
-          return std::make_unique<TDaVevureRez>(owner, l, ports);
-        },
-        std::chrono::milliseconds(300000)});
+    form = std::make_unique<TZORurerizudor>(
+        TZORurerizudor::Setup{loop, messages, view, [this] { return machine_ports; }, executable,
+                              [this](TObject* owner, platform::MainLoop& l) {
+                                return std::make_unique<TDaVevureRez>(owner, l, ports);
+                              },
+                              std::chrono::milliseconds(300000), end_wait_blocks});
     form->OnRunEnded = [this](RunResult r) { ended.push_back(r); };
   }
 
@@ -74,6 +74,17 @@ class Form : public ::testing::Test {
   }
 
   TRiVadaroverEza& Protocol() { return form->RiVadaroverEza1(); }
+
+  // A run with every block delivered and the finish command handed over.
+  void StartToTheFinish() {
+    messages.shown.clear();
+    ended.clear();
+    Start();
+    Deliver();
+    Device({Bytes({0x00, 0x02, 0x00, 0x03, 0x1D})});
+    Deliver();
+    form->RiVadaroverEza1SuccessfulReadyEvent(&Protocol());
+  }
 
   // What the form has handed to the protocol component, oldest first.
   Strings Handed() {
@@ -288,6 +299,74 @@ TEST_F(Form, ErrorBoxesKeepTheirTextsAndAddOneLineOfAdvice) {
                               std::string(flasher_text::kTimeOut) + kNoAnswer}));
   EXPECT_EQ(messages.shown[1].kind, MessageKind::Error);
   fs::remove_all(root);
+
+// A device that restarts as it leaves flash mode is gone when the port closes: the purge
+// fails, and that report must not become a second end of the run. Nor may anything the
+// result box's loop delivers (a time-out, a late answer, another report).
+TEST_F(Form, EndOfARunIsOneVerdictWhatTheClosingReports) {
+  struct Ending {
+    const char* name;
+    std::function<void()> end;
+    RunResult result;
+    std::string text;
+  };
+  const Ending endings[] = {
+      {"final answer",
+       [this] {
+         Deliver();
+         form->RiVadaroverEza1SuccessfulReadyEvent(&Protocol());
+         Device({Bytes({0x00, 0x02, 0xF0, 0x0A, 0x01})});
+       },
+       RunResult::Flashed, "Flasher erfolgreich geflasht !!!"},
+      {"ready report",
+       [this] {
+         Deliver();
+         form->RiVadaroverEza1SuccessfulReadyEvent(&Protocol());
+         Deliver();
+         form->RiVadaroverEza1SuccessfulReadyEvent(&Protocol());
+       },
+       RunResult::Flashed, "MirbaZento erfolgreich geflasht !!!"},
+      {"time-out", [this] { form->Timer1Timer(); }, RunResult::TimeOut,
+       "TimeOut Error!\rDas Flashen ist Fehlgeschlagen\rBeim Flashen ist eine "
+       "Zeitüberschreitung aufgetreten !"},
+      {"error report",
+       [this] { form->RiVadaroverEza1ErrorAbortEvent(&Protocol(), 0x3030, 6, "x", 0); },
+       RunResult::ErrorReport,
+       "Es ist ein Fehler aufgetreten, das Flashen wird beendet !\rOrt:3030, Code:0006, Art:00"},
+  };
+  for (const Ending& e : endings) {
+    SCOPED_TRACE(e.name);
+    messages.shown.clear();
+    ended.clear();
+    Start();
+    Deliver();
+    Device({Bytes({0x00, 0x02, 0x00, 0x03, 0x1D})});
+    port->Fail("PurgeComm", 5, -1);
+    // While the result box is open its loop delivers what is still under way.
+    messages.while_open = [this](const platform::RecordingMessages::Shown&) {
+      messages.while_open = nullptr;
+      EXPECT_FALSE(form->Running()) << "the run is over before its result is shown";
+      form->Timer1Timer();
+      Protocol().ToProzessListe.emplace_back(Bytes({0x00, 0x02, 0xF0, 0x0A, 0xF0}));
+      form->RiVadaroverEza1DataRecieveEvent(&Protocol());
+      form->RiVadaroverEza1ErrorAbortEvent(&Protocol(), 0x1134, 5, "x", 0);
+      form->RiVadaroverEza1SuccessfulReadyEvent(&Protocol());
+      loop.Advance(std::chrono::milliseconds(400000));
+    };
+    e.end();
+    EXPECT_FALSE(form->Running());
+    EXPECT_EQ(Boxes(), Strings{e.text});
+    EXPECT_EQ(ended, std::vector<RunResult>{e.result});
+    EXPECT_EQ(form->LastResult(), e.result);
+    EXPECT_FALSE(form->DaVevureRez1().Active());
+    EXPECT_TRUE(view.flash_enabled);
+    const auto& log = form->DoVuverUve1().ProtokollListe;
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& l) {
+      return l.find("Ort 1134") != std::string::npos;
+    })) << "the closing's report is logged";
+    messages.while_open = nullptr;
+    form->DoVuverUve1().ProtokollListe.clear();
+  }
 }
 
 // --- The dialogue ---------------------------------------------------------------------
@@ -466,13 +545,7 @@ TEST_F(Form, FinalAnswersEndTheRunWithTheirTexts) {
       {0x02, nullptr, RunResult::OtherAnswer},
   };
   for (const auto& [answer, text, result] : answers) {
-    messages.shown.clear();
-    ended.clear();
-    Start();
-    Deliver();
-    Device({Bytes({0x00, 0x02, 0x00, 0x03, 0x1D})});
-    Deliver();
-    form->RiVadaroverEza1SuccessfulReadyEvent(&Protocol());
+    StartToTheFinish();
     Device({Bytes({0x00, 0x02, 0xF0, 0x0A, 0x01, 0x00})});  // six bytes: discarded
     EXPECT_TRUE(form->Running());
     Device({Bytes({0x00, 0x02, 0xF0, 0x0A, answer})});
@@ -485,17 +558,32 @@ TEST_F(Form, FinalAnswersEndTheRunWithTheirTexts) {
   }
 }
 
+// In the window the wait blocks the loop. Several runs share the command line's loop: there
+// the wait is this run's pause, and the run takes nothing during it, as a blocked loop would not.
 TEST_F(Form, ReadyAfterTheFinishCommandWaitsThenReportsSuccess) {
-  Start();
-  Deliver();
-  Device({Bytes({0x00, 0x02, 0x00, 0x03, 0x1D})});
-  Deliver();
-  form->RiVadaroverEza1SuccessfulReadyEvent(&Protocol());
-  Deliver();
-  form->RiVadaroverEza1SuccessfulReadyEvent(&Protocol());
-  EXPECT_EQ(loop.Sleeps(), std::vector<platform::Milliseconds>{platform::Milliseconds(8000)});
-  EXPECT_EQ(Boxes(), Strings{"MirbaZento erfolgreich geflasht !!!"});
-  EXPECT_EQ(ended, std::vector<RunResult>{RunResult::Flashed});
+  for (const bool blocks : {true, false}) {
+    SCOPED_TRACE(blocks ? "blocking wait" : "wait of the run alone");
+    Make("VERidOvudida", blocks);
+    StartToTheFinish();
+    Deliver();
+    form->RiVadaroverEza1SuccessfulReadyEvent(&Protocol());
+    if (blocks) {
+      EXPECT_EQ(loop.Sleeps(), std::vector<platform::Milliseconds>{platform::Milliseconds(8000)});
+    } else {
+      EXPECT_EQ(loop.Sleeps().size(), 1u) << "no further sleep";
+      loop.Advance(std::chrono::milliseconds(7999));
+      Device({Bytes({0x00, 0x02, 0xF0, 0x0A, 0xF0})});
+      form->RiVadaroverEza1ErrorAbortEvent(&Protocol(), 0x3030, 6, "x", 0);
+      form->Timer1Timer();
+      EXPECT_TRUE(form->Running());
+      EXPECT_TRUE(messages.shown.empty()) << "neither the answer, the report nor the time-out";
+      loop.Advance(std::chrono::milliseconds(1));
+    }
+    EXPECT_FALSE(form->Running());
+    EXPECT_EQ(Boxes(), Strings{"MirbaZento erfolgreich geflasht !!!"});
+    EXPECT_EQ(ended, std::vector<RunResult>{RunResult::Flashed});
+    EXPECT_EQ(form->DeviceRevision(), 0);
+  }
 }
 
 TEST_F(Form, ErasedImageSendsNothingAndWaitsForTheTimeOut) {
@@ -537,7 +625,10 @@ TEST_F(Form, DeveloperFileThatCannotBeUsedStartsNoRun) {
   ASSERT_EQ(messages.shown.size(), 1u);
   EXPECT_EQ(messages.shown[0].kind, MessageKind::Error);
   EXPECT_NE(messages.shown[0].text.find("/nonexistent/dir/image.bin"), std::string::npos);
-  EXPECT_NE(messages.shown[0].text.find("No such file or directory"), std::string::npos);
+  EXPECT_NE(
+      messages.shown[0].text.find("kann nicht geöffnet werden:\rDie Datei wurde nicht gefunden."),
+      std::string::npos)
+      << messages.shown[0].text;
   EXPECT_TRUE(view.flash_enabled);
   EXPECT_TRUE(view.port_enabled);
   EXPECT_FALSE(form->DoVuverUve1().Active()) << "no component was switched on";
@@ -559,10 +650,46 @@ TEST_F(Form, DeveloperFileThatCannotBeUsedStartsNoRun) {
   view.file_text = fs::temp_directory_path().string();
   form->FlashClick();
   ASSERT_EQ(messages.shown.size(), 3u);
-  EXPECT_NE(messages.shown[2].text.find("kann nicht gelesen werden:\rIs a directory"),
-            std::string::npos)
+  EXPECT_NE(
+      messages.shown[2].text.find("kann nicht gelesen werden:\rDas ist ein Ordner, keine Datei."),
+      std::string::npos)
       << messages.shown[2].text;
   EXPECT_TRUE(view.flash_enabled);
+}
+
+// The box speaks German whatever the cause; causes without a text of ours keep their number.
+TEST_F(Form, DeveloperFileErrorsInGerman) {
+  const fs::path dir = fs::temp_directory_path() / ("deverr-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  fs::create_symlink(dir / "loop", dir / "loop");
+  { std::ofstream(dir / "locked.bin") << std::string(kImageSize, '\x01'); }
+  chmod((dir / "locked.bin").c_str(), 0);
+  const std::pair<std::string, std::string> rows[] = {
+      // Memory that is not mapped cannot be read: the read fails with EIO.
+      {"/proc/self/mem", "kann nicht gelesen werden:\rLesefehler des Datenträgers."},
+      {(dir / "loop").string(), "kann nicht geöffnet werden:\rSystemfehler 40."},
+      {(dir / "missing" / "x.bin").string(),
+       "kann nicht geöffnet werden:\rDie Datei wurde nicht gefunden."},
+      {(dir / "locked.bin").string(),
+       "kann nicht geöffnet werden:\rKeine Berechtigung, die Datei zu lesen."},
+  };
+  for (const auto& [file, text] : rows) {
+    messages.shown.clear();
+    view.file_text = file;
+    // Root reads every file: the locked one is tried as nobody.
+    const bool as_nobody = geteuid() == 0 && file.find("locked") != std::string::npos;
+    if (as_nobody) {
+      ASSERT_EQ(seteuid(65534), 0);
+    }
+    form->FlashClick();
+    if (as_nobody) {
+      ASSERT_EQ(seteuid(0), 0);
+    }
+    ASSERT_EQ(messages.shown.size(), 1u) << file;
+    EXPECT_EQ(messages.shown[0].text, "Die Datei \"" + file + "\" " + text);
+    EXPECT_FALSE(form->Running());
+  }
+  fs::remove_all(dir);
 }
 
 TEST_F(Form, DefaultFileNameNeverReadsAFile) {

@@ -341,6 +341,21 @@ TEST(SimulatorProgram, FaultOptionsShowOnTheLine) {
     ExpectInReport(ReadFile(scratch / "report.json"),
                    {"\"end\": \"hangup\"", "\"blocks_received\": 2", "\"hangup_after\": 2"});
   }
+  {
+    SCOPED_TRACE("--hangup-after-answer");
+    Scratch scratch;
+    auto sim = start({"--hangup-after-answer", "--report", scratch / "report.json"});
+    Host host(sim->Line());
+    host.SendTelegram(FlashLoader::EntryCommand());
+    host.ExpectTelegram(B({0x00, 0x02, 0x00, 0x03, 0x00}));
+    host.SendTelegram(kFinish);
+    host.ExpectTelegram(B({0x00, 0x02, 0xF0, 0x0A, 0x01}));
+    EXPECT_EQ(host.Read(1), Bytes());
+    EXPECT_TRUE(host.hungUp) << "the line went dead after the final answer";
+    EXPECT_EQ(sim->Wait(), 0);
+    ExpectInReport(ReadFile(scratch / "report.json"),
+                   {"\"end\": \"hangup\"", "\"hangup_after_answer\": true"});
+  }
 }
 
 TEST(SimulatorProgram, PacedAt9600BaudAFlashTakesItsWireTime) {

@@ -367,6 +367,26 @@ TEST(SimulatedDevice, HangupComesOnceTheLastBlockIsAcknowledged) {
   EXPECT_EQ(host.got, Bytes());
 }
 
+TEST(SimulatedDevice, HangupAfterTheAnswerComesWithItsAcknowledgement) {
+  SimConfig c;
+  c.hangupAfterAnswer = true;
+  Host host(c);
+  host.SendTelegram(FlashLoader::EntryCommand());
+  host.ExpectTelegram(B({0x00, 0x02, 0x00, 0x03, 0x00}));
+  EXPECT_FALSE(host.sim.HangupDue(host.now + 10s)) << "the identification is no final answer";
+  host.SendTelegram(Block(0xE0000, 1));
+  host.SendTelegram(kFinish);
+  ASSERT_EQ(host.Expect(1), B({STX}));
+  host.Send(B({DLE}));
+  const Bytes frame = Link3964::Frame(B({0x00, 0x02, 0xF0, 0x0A, 0x01}));
+  ASSERT_EQ(HexBytes(host.Expect(frame.size())), HexBytes(frame));
+  EXPECT_FALSE(host.sim.HangupDue(host.now + 1s)) << "not before the acknowledgement";
+  host.Send(B({DLE}));
+  host.RunTo(host.now + host.sim.GetLine().ByteTime());
+  EXPECT_TRUE(host.sim.HangupDue(host.now));
+  EXPECT_TRUE(host.sim.HangupAfterAcknowledgement());
+}
+
 TEST(SimulatedDevice, ConflictsAndRepetitionsAreCountedInTheReport) {
   SimConfig c;
   c.link.nakFirst = 1;
@@ -450,6 +470,7 @@ TEST(SimulatorOptions, ParsesEveryOptionAndRefusesBadValues) {
                           "--mute",
                           "--hangup-after",
                           "5",
+                          "--hangup-after-answer",
                           "--once",
                           "--linger",
                           "100",
@@ -485,6 +506,7 @@ TEST(SimulatorOptions, ParsesEveryOptionAndRefusesBadValues) {
   EXPECT_EQ(c.link.ignoreStx, 1);
   EXPECT_TRUE(c.mute);
   EXPECT_EQ(c.hangupAfter, 5);
+  EXPECT_TRUE(c.hangupAfterAnswer);
   EXPECT_TRUE(o.once);
   EXPECT_EQ(o.linger, 100ms);
   EXPECT_EQ(o.timeLimit, std::optional<Micros>(2500ms));
@@ -518,6 +540,7 @@ TEST(SimulatorOptions, ParsesEveryOptionAndRefusesBadValues) {
                                              {"--attempts", "0"},
                                              {"--hangup-after", "0"},
                                              {"--mute=1"},
+                                             {"--hangup-after-answer=1"},
                                              {"--frobnicate"}}) {
     Options o2;
     error.clear();

@@ -86,6 +86,8 @@ Faults (repeatable: the same seed and traffic give the same faults):
   --ignore-stx N       leave the flasher's first N STX unanswered
   --mute               answer nothing at all
   --hangup-after K     close the pseudo-terminal once K blocks were acknowledged
+  --hangup-after-answer  close the pseudo-terminal as soon as the final answer is
+                       acknowledged, as a device that restarts when it leaves flash mode
 
 Run:
   --once               exit after one complete flash dialogue, as soon as the flasher has
@@ -100,7 +102,7 @@ Run:
   --help               show this text
   --version            (alone) show the program's version
 
-Exit codes: 0 stopped by a signal, after --once or after --hangup-after; 1 failure (the
+Exit codes: 0 stopped by a signal, after --once or a hang-up; 1 failure (the
 pseudo-terminal, the registration or an output file); 2 bad command line; 3 --time-limit.
 )";
 }
@@ -236,6 +238,8 @@ ParseResult ParseOptions(const std::vector<std::string>& args, Options& options,
       ok = set(c.mute);
     } else if (name == "--hangup-after") {
       ok = integer(1, 1'000'000'000, c.hangupAfter);
+    } else if (name == "--hangup-after-answer") {
+      ok = set(c.hangupAfterAnswer);
     } else if (name == "--once") {
       ok = set(options.once);
     } else if (name == "--linger") {
@@ -289,6 +293,7 @@ std::vector<std::pair<std::string, std::string>> Options::Settings() const {
       {"ignore_stx", std::to_string(c.link.ignoreStx)},
       {"mute", c.mute ? "true" : "false"},
       {"hangup_after", c.hangupAfter ? std::to_string(c.hangupAfter) : "null"},
+      {"hangup_after_answer", c.hangupAfterAnswer ? "true" : "false"},
   };
 }
 

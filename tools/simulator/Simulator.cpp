@@ -114,6 +114,10 @@ void Simulator::SendDone(const Bytes& data, bool delivered, Micros now) {
     openTx_ = SIZE_MAX;
   }
   loader_.AnswerDone(data, delivered, now);
+  if (config_.hangupAfterAnswer && delivered && loader_.DialogueComplete() && hangupAt_ == kNever) {
+    hangupAt_ = now;
+    hangupAcknowledged_ = true;
+  }
 }
 
 void Simulator::Event(LinkEvent event, Micros /*now*/) {

@@ -25,6 +25,8 @@ struct SimConfig {
   DeviceConfig device;
   bool mute = false;    // fault: read everything, answer nothing
   int hangupAfter = 0;  // fault: hang up once this many blocks were acknowledged (0: never)
+  bool hangupAfterAnswer = false;  // hang up once the final answer is acknowledged, as a
+                                   // device that restarts when it leaves flash mode
 };
 
 struct TelegramRecord {
@@ -48,6 +50,8 @@ class Simulator : private LinkListener {
 
   // The configured hang-up is due: the acknowledgement of the last block has gone out.
   bool HangupDue(Micros now) const;
+  // The hang-up follows an acknowledgement the flasher sent: it has read everything.
+  bool HangupAfterAcknowledgement() const { return hangupAcknowledged_; }
   bool DialogueComplete() const { return loader_.DialogueComplete(); }
   // Nothing waits to be written or sent, and no telegram is in transit.
   bool Quiet() const { return output_.empty() && !line_.OutputPending() && link_.Idle(); }
@@ -93,6 +97,7 @@ class Simulator : private LinkListener {
   Micros lastByte_{0};
   Micros lastTransmitEnd_{0};
   Micros hangupAt_ = kNever;
+  bool hangupAcknowledged_ = false;
 };
 
 }  // namespace sim

@@ -184,7 +184,8 @@ Outcome Run(const Options& options, Pty& pty, Simulator& sim, OpenWatch& watch) 
       const int unread = pty.Unread();
       if (hangupStart == kNever) hangupStart = t;
       sawUnread = sawUnread || unread > 0;
-      const bool read = unread == 0 && (sawUnread || t >= hangupStart + kHangupSettle);
+      const bool read = unread == 0 && (sawUnread || sim.HangupAfterAcknowledgement() ||
+                                        t >= hangupStart + kHangupSettle);
       if (read || t >= hangupStart + kHangupDrainLimit) {
         pty.Close();
         return {"hangup", kExitOk};
