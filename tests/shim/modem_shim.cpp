@@ -9,6 +9,9 @@
 // - On every terminal, each modem-status or counter request (TIOCMGET, TIOCMSET, TIOCMBIS,
 //   TIOCMBIC, TIOCGICOUNT) that the device answers is charged a cost: the calling thread
 //   sleeps that long, as a USB adapter's synchronous control request takes.
+// - TIOCOUTQ passes through, but is counted apart; a test can make it report a fixed
+//   output queue on pty slaves (modem_shim_set_outq), as a UART whose output is held or
+//   still draining shows, which a pty never does.
 // - Every other request, and these on anything but a terminal, pass through unchanged.
 //
 // Environment (read once at load):
@@ -65,7 +68,8 @@ std::atomic<std::uint64_t> g_lines[kSlots];
 std::atomic<RealIoctl> g_real{nullptr};
 std::atomic<unsigned> g_cost_us{0};
 std::atomic<int> g_inputs{TIOCM_CTS | TIOCM_DSR | TIOCM_CAR};
-std::atomic<unsigned long> g_tiocmget{0}, g_tiocmset{0}, g_tiocgicount{0};
+std::atomic<unsigned long> g_tiocmget{0}, g_tiocmset{0}, g_tiocgicount{0}, g_tiocoutq{0};
+std::atomic<int> g_outq{-1};
 timespec g_loaded{};
 char g_counts_file[512];
 
@@ -220,6 +224,16 @@ __attribute__((visibility("default"))) int ioctl(int fd, unsigned long request, 
   va_start(args, request);
   void* arg = va_arg(args, void*);
   va_end(args);
+  if (request == TIOCOUTQ) {
+    g_tiocoutq.fetch_add(1, std::memory_order_relaxed);
+    std::uint64_t device = 0;
+    const int outq = g_outq.load(std::memory_order_relaxed);
+    if (outq >= 0 && arg != nullptr && IsPtySlave(fd, device)) {
+      *static_cast<int*>(arg) = outq;
+      return 0;
+    }
+    return RealCall(fd, request, arg);
+  }
   if (!IsModemRequest(request)) return RealCall(fd, request, arg);
 
   std::uint64_t device = 0;
@@ -245,6 +259,16 @@ __attribute__((visibility("default"))) void modem_shim_counts(unsigned long coun
   counts[0] = g_tiocmget.load();
   counts[1] = g_tiocmset.load();
   counts[2] = g_tiocgicount.load();
+}
+
+// TIOCOUTQ requests so far (on any descriptor; not part of the counts above).
+__attribute__((visibility("default"))) unsigned long modem_shim_outq_requests() {
+  return g_tiocoutq.load();
+}
+
+// Makes TIOCOUTQ on pty slaves report `bytes` (a negative value: the real queue again).
+__attribute__((visibility("default"))) void modem_shim_set_outq(int bytes) {
+  g_outq.store(bytes);
 }
 
 // Changes the cost per request (microseconds) from now on.
