@@ -4,8 +4,8 @@
 // It replaces ioctl():
 // - On a pseudo-terminal slave, TIOCMGET, TIOCMSET, TIOCMBIS and TIOCMBIC succeed: the
 //   lines are emulated per descriptor. CTS, DSR and CD are on (see MODEM_SHIM_INPUTS),
-//   DTR and RTS are on after opening and then as last set. TIOCGICOUNT succeeds there too,
-//   with all counters zero, as on an adapter that saw no line events.
+//   DTR and RTS are on after opening and then as last set. TIOCGICOUNT succeeds there too:
+//   no line errors, and the input line changes made with modem_shim_set_inputs counted.
 // - On every terminal, each modem-status or counter request (TIOCMGET, TIOCMSET, TIOCMBIS,
 //   TIOCMBIC, TIOCGICOUNT) that the device answers is charged a cost: the calling thread
 //   sleeps that long, as a USB adapter's synchronous control request takes.
@@ -70,6 +70,8 @@ std::atomic<unsigned> g_cost_us{0};
 std::atomic<int> g_inputs{TIOCM_CTS | TIOCM_DSR | TIOCM_CAR};
 std::atomic<unsigned long> g_tiocmget{0}, g_tiocmset{0}, g_tiocgicount{0}, g_tiocoutq{0};
 std::atomic<int> g_outq{-1};
+// Changes of the input lines, counted as a driver counts them (cts, dsr, rng, dcd).
+std::atomic<int> g_line_changes[4];
 timespec g_loaded{};
 char g_counts_file[512];
 
@@ -125,7 +127,12 @@ int Emulate(int fd, std::uint64_t device, unsigned long request, void* arg) {
     return -1;
   }
   if (request == TIOCGICOUNT) {
-    std::memset(arg, 0, sizeof(serial_icounter_struct));
+    auto* icount = static_cast<serial_icounter_struct*>(arg);
+    std::memset(icount, 0, sizeof *icount);
+    icount->cts = g_line_changes[0].load(std::memory_order_relaxed);
+    icount->dsr = g_line_changes[1].load(std::memory_order_relaxed);
+    icount->rng = g_line_changes[2].load(std::memory_order_relaxed);
+    icount->dcd = g_line_changes[3].load(std::memory_order_relaxed);
     return 0;
   }
   int* value = static_cast<int*>(arg);
@@ -278,7 +285,11 @@ __attribute__((visibility("default"))) void modem_shim_set_cost_us(unsigned cost
 
 // Changes the input lines an emulated pty reports (TIOCM_CTS | TIOCM_DSR | ...).
 __attribute__((visibility("default"))) void modem_shim_set_inputs(int lines) {
-  g_inputs.store(lines & (TIOCM_CTS | TIOCM_DSR | TIOCM_CAR | TIOCM_RNG));
+  const int now = lines & (TIOCM_CTS | TIOCM_DSR | TIOCM_CAR | TIOCM_RNG);
+  const int changed = g_inputs.exchange(now) ^ now;
+  const int bits[4] = {TIOCM_CTS, TIOCM_DSR, TIOCM_RNG, TIOCM_CAR};
+  for (int i = 0; i < 4; ++i)
+    if (changed & bits[i]) g_line_changes[i].fetch_add(1);
 }
 
 }  // extern "C"
