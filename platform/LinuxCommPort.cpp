@@ -211,8 +211,8 @@ void TtyToDcb(const TtySettings& tty, CommDcb& dcb) {
 std::uint32_t RunningRate(std::uint32_t requested, std::uint32_t baud_base,
                           std::uint32_t read_back) {
   if (baud_base == 0 || requested == 0) return read_back;
-  const std::uint64_t divisor = std::max<std::uint64_t>(
-      (std::uint64_t{baud_base} + requested / 2) / requested, 1);
+  const std::uint64_t divisor =
+      std::max<std::uint64_t>((std::uint64_t{baud_base} + requested / 2) / requested, 1);
   return static_cast<std::uint32_t>(baud_base / divisor);
 }
 
@@ -358,11 +358,10 @@ class LinuxCommPort final : public CommPort {
     termios2 back{};
     if (ioctl(fd_, TCGETS2, &back) != 0) return DeviceError();
     serial_struct serial{};
-    const std::uint32_t baud_base =
-        ioctl(fd_, TIOCGSERIAL, &serial) == 0 && serial.baud_base > 0
-            ? static_cast<std::uint32_t>(serial.baud_base)
-            : 0;
-    const TtySettings got{back.c_iflag, back.c_oflag, back.c_cflag, back.c_lflag,
+    const std::uint32_t baud_base = ioctl(fd_, TIOCGSERIAL, &serial) == 0 && serial.baud_base > 0
+                                        ? static_cast<std::uint32_t>(serial.baud_base)
+                                        : 0;
+    const TtySettings got{back.c_iflag,  back.c_oflag,  back.c_cflag,      back.c_lflag,
                           back.c_ispeed, back.c_ospeed, back.c_cc[VSTART], back.c_cc[VSTOP]};
     if (!LineTaken(tty, got, baud_base)) {
       // The line runs as the driver set it; the drain estimates follow that.
@@ -799,9 +798,8 @@ class LinuxCommPort final : public CommPort {
       drain_recheck_ms_ = std::min(drain_recheck_ms_ * 2, kDrainRecheckMaxMs);
     } else {
       const std::uint64_t rate = std::max<std::uint32_t>(Baud(), 1);
-      drain_recheck_ms_ =
-          std::min<std::uint64_t>(std::uint64_t{queued} * bits_per_char_ * 1000 / rate + 1,
-                                  kDrainRecheckMaxMs);
+      drain_recheck_ms_ = std::min<std::uint64_t>(
+          std::uint64_t{queued} * bits_per_char_ * 1000 / rate + 1, kDrainRecheckMaxMs);
     }
     tx_outq_ = queued;
     return 0;
@@ -813,8 +811,7 @@ class LinuxCommPort final : public CommPort {
     if (pty_ || drained_at_ms_ == 0) return;
     const std::uint64_t rate = std::max<std::uint32_t>(Baud(), 1);
     const auto fifo_ms = static_cast<std::int64_t>(kFifoChars * bits_per_char_ * 1000 / rate + 1);
-    const std::int64_t left =
-        std::min(drained_at_ms_ + fifo_ms - MonotonicMs(), kFifoWaitMaxMs);
+    const std::int64_t left = std::min(drained_at_ms_ + fifo_ms - MonotonicMs(), kFifoWaitMaxMs);
     if (left <= 0) return;
     timespec pause{0, static_cast<long>(left) * 1000000};
     while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
@@ -881,10 +878,9 @@ class LinuxCommPort final : public CommPort {
     } else if (counters_) {
       TakeCounters(icount);
     }
-    const bool lines_changed = icount.cts != icount_seen_lines_.cts ||
-                               icount.dsr != icount_seen_lines_.dsr ||
-                               icount.rng != icount_seen_lines_.rng ||
-                               icount.dcd != icount_seen_lines_.dcd;
+    const bool lines_changed =
+        icount.cts != icount_seen_lines_.cts || icount.dsr != icount_seen_lines_.dsr ||
+        icount.rng != icount_seen_lines_.rng || icount.dcd != icount_seen_lines_.dcd;
     const bool ask_lines = error == 0 && !closed_ && modem_lines_ &&
                            (!counters_ || lines_changed || now - last_tiocm_ms_ >= kModemRefreshMs);
     if (ask_lines) {

@@ -71,7 +71,8 @@ bool ShimLoaded() {
 
 // Modem-status and counter requests so far, with the modem shim preloaded (else 0).
 unsigned long ShimRequests() {
-  auto* counts = reinterpret_cast<void (*)(unsigned long[3])>(dlsym(RTLD_DEFAULT, "modem_shim_counts"));
+  auto* counts =
+      reinterpret_cast<void (*)(unsigned long[3])>(dlsym(RTLD_DEFAULT, "modem_shim_counts"));
   if (!counts) return 0;
   unsigned long c[3];
   counts(c);
@@ -129,6 +130,8 @@ int Idle(int seconds) {
     if (write(pty.master, &xoff, 1) != 1) return 1;
     loop.RunUntil([] { return false; }, 200ms);
   }
+  // The write stays outstanding for the whole measurement.
+  com.SetWTOExtraDelayTime(static_cast<std::uint32_t>(seconds) * 1000 + 5000);
   com.SendString("x");
   loop.RunUntil([] { return false; }, 100ms);
   const bool held = com.SendInProgress();
@@ -267,9 +270,9 @@ FlashRun Flash(unsigned cost_us, bool shim) {
   }
   const int devnull = open("/dev/null", O_WRONLY);
   const auto start = Clock::now();
-  const pid_t cli = Spawn({g_build + "/app/VERidOvudida-cli", "--port", port, "--file",
-                           g_build + "/app/dense.bin"},
-                          env, devnull);
+  const pid_t cli = Spawn(
+      {g_build + "/app/VERidOvudida-cli", "--port", port, "--file", g_build + "/app/dense.bin"},
+      env, devnull);
   int status = -1;
   if (cli > 0) waitpid(cli, &status, 0);
   run.wall_s = std::chrono::duration<double>(Clock::now() - start).count();
@@ -296,7 +299,8 @@ FlashRun Flash(unsigned cost_us, bool shim) {
   std::remove(counts.c_str());
   rmdir(dir);
   run.ok = cli > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0 && run.exchange_s > 0;
-  if (!run.ok) std::fprintf(stderr, "the flash failed (status %d, port %s)\n", status, port.c_str());
+  if (!run.ok)
+    std::fprintf(stderr, "the flash failed (status %d, port %s)\n", status, port.c_str());
   return run;
 }
 
@@ -305,8 +309,9 @@ int FlashBoth(unsigned cost_us) {
   const FlashRun costly = Flash(cost_us, true);
   if (!plain.ok || !costly.ok) return 1;
   auto show = [](const char* name, const FlashRun& r) {
-    std::printf("%-34s exchange %7.2f s (flasher %7.2f s), turnaround median %.2f ms, p99 %.2f ms\n",
-                name, r.exchange_s, r.wall_s, r.median_ms, r.p99_ms);
+    std::printf(
+        "%-34s exchange %7.2f s (flasher %7.2f s), turnaround median %.2f ms, p99 %.2f ms\n", name,
+        r.exchange_s, r.wall_s, r.median_ms, r.p99_ms);
   };
   std::printf("dense image, unpaced:\n");
   show("plain pty", plain);
@@ -329,7 +334,8 @@ int main(int argc, char** argv) {
   g_build = tools == std::string::npos ? ".." : self.substr(0, tools) + "/..";
   if (mode == "idle") return Idle(argc > 2 ? std::atoi(argv[2]) : 10);
   if (mode == "turnaround") return Turnaround(argc > 2 ? std::atoi(argv[2]) : 200);
-  if (mode == "flash") return FlashBoth(argc > 2 ? static_cast<unsigned>(std::atoi(argv[2])) : 1000);
+  if (mode == "flash")
+    return FlashBoth(argc > 2 ? static_cast<unsigned>(std::atoi(argv[2])) : 1000);
   std::fprintf(stderr,
                "usage: serial_bench idle [seconds] | turnaround [rounds] | flash [cost_us]\n");
   return 2;

@@ -256,7 +256,8 @@ TEST_F(OverPty, AVanishedDeviceIsReportedOnceAndTheNextRunWorks) {
   ASSERT_TRUE(RunUntil([&] { return com->ModemState() != 0; }));
   pty.CloseMaster();
   auto failures = [&] {
-    return std::count_if(reports.begin(), reports.end(), [](const Report& r) { return r.noise == 0; });
+    return std::count_if(reports.begin(), reports.end(),
+                         [](const Report& r) { return r.noise == 0; });
   };
   ASSERT_TRUE(RunUntil([&] { return failures() > 0; }, 5s));
   RunUntil([] { return false; }, 500ms);

@@ -99,9 +99,15 @@ void Charge() {
 
 void CountRequest(unsigned long request) {
   switch (request) {
-    case TIOCMGET: g_tiocmget.fetch_add(1, std::memory_order_relaxed); break;
-    case TIOCGICOUNT: g_tiocgicount.fetch_add(1, std::memory_order_relaxed); break;
-    default: g_tiocmset.fetch_add(1, std::memory_order_relaxed); break;
+    case TIOCMGET:
+      g_tiocmget.fetch_add(1, std::memory_order_relaxed);
+      break;
+    case TIOCGICOUNT:
+      g_tiocgicount.fetch_add(1, std::memory_order_relaxed);
+      break;
+    default:
+      g_tiocmset.fetch_add(1, std::memory_order_relaxed);
+      break;
   }
 }
 
@@ -141,19 +147,28 @@ int Emulate(int fd, std::uint64_t device, unsigned long request, void* arg) {
   // test that sets the lines of one descriptor from two threads at once.
   const int lines = OutputLines(fd, device);
   switch (request) {
-    case TIOCMGET: *value = lines | inputs; return 0;
-    case TIOCMSET: SetOutputLines(fd, device, *value); return 0;
-    case TIOCMBIS: SetOutputLines(fd, device, lines | *value); return 0;
-    case TIOCMBIC: SetOutputLines(fd, device, lines & ~*value); return 0;
-    default: break;
+    case TIOCMGET:
+      *value = lines | inputs;
+      return 0;
+    case TIOCMSET:
+      SetOutputLines(fd, device, *value);
+      return 0;
+    case TIOCMBIS:
+      SetOutputLines(fd, device, lines | *value);
+      return 0;
+    case TIOCMBIC:
+      SetOutputLines(fd, device, lines & ~*value);
+      return 0;
+    default:
+      break;
   }
   errno = EINVAL;
   return -1;
 }
 
 bool IsModemRequest(unsigned long request) {
-  return request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS ||
-         request == TIOCMBIC || request == TIOCGICOUNT;
+  return request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS || request == TIOCMBIC ||
+         request == TIOCGICOUNT;
 }
 
 int ParseInputs(const char* text) {
@@ -162,7 +177,9 @@ int ParseInputs(const char* text) {
   while (*p != '\0') {
     const char* end = std::strchr(p, ',');
     const std::size_t n = end != nullptr ? static_cast<std::size_t>(end - p) : std::strlen(p);
-    auto is = [&](const char* name) { return std::strlen(name) == n && strncasecmp(p, name, n) == 0; };
+    auto is = [&](const char* name) {
+      return std::strlen(name) == n && strncasecmp(p, name, n) == 0;
+    };
     if (is("CTS")) lines |= TIOCM_CTS;
     if (is("DSR")) lines |= TIOCM_DSR;
     if (is("CD") || is("DCD")) lines |= TIOCM_CAR;
