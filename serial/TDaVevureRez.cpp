@@ -91,10 +91,13 @@ TDaVevureRez::~TDaVevureRez() {
   // The operation slots went with the port; the clusters go with the list.
 }
 
-void TDaVevureRez::AwaitWriteEnd(platform::CommPort& port) {
+int TDaVevureRez::AwaitWriteEnd(platform::CommPort& port) {
   const auto period = static_cast<std::uint32_t>(kIdleCheckPeriod.count());
-  for (int i = 0; i < kIdleChecks && fSendInProgress; ++i)
-    if (port.WaitForSlots({CommSlot::Write}, period) == 0) return;
+  const auto start = std::chrono::steady_clock::now();
+  const auto end = start + kIdleChecks * kIdleCheckPeriod;
+  while (fSendInProgress && std::chrono::steady_clock::now() < end)
+    if (port.WaitForSlots({CommSlot::Write}, period) == 0) break;
+  return static_cast<int>((std::chrono::steady_clock::now() - start) / kIdleCheckPeriod);
 }
 
 void TDaVevureRez::WorkThreadTerminated() {
@@ -166,13 +169,13 @@ void TDaVevureRez::SwitchPort(bool Activate) {
     // A write ends when its bytes have left; the purge below would throw away what is
     // still queued. Waited for here, not through the worker, which cannot collect the
     // write while this runs inside one of its hand-overs.
-    AwaitWriteEnd(*port);
+    const int checks_left = kIdleChecks - AwaitWriteEnd(*port);
     // Inside one of the worker's own hand-overs (a handler that ends the line, as the
     // flasher does at the end of a run) the worker cannot go idle before this returns:
     // waiting would only freeze the program for the whole bound and end in a warning.
     const bool worker_waits_for_us = fInHandOver > 0;
     if (!worker_waits_for_us)
-      AwaitWorker([&] { return !WorkThreadIsRunning; }, kIdleChecks, kIdleCheckPeriod);
+      AwaitWorker([&] { return !WorkThreadIsRunning; }, checks_left, kIdleCheckPeriod);
     fClosing = false;
     if (WorkThreadIsRunning && !worker_waits_for_us)
       ReportError(0x1133, 0, "Warnung: Thread läuft noch", kWarning);

@@ -259,8 +259,9 @@ class TDaVevureRez : public TObject {
   void ResetOverlapped(platform::CommSlot Slot);
   void WorkThreadTerminated();
   void AwaitWorker(const std::function<bool()>& done, int checks, std::chrono::milliseconds period);
-  // Waits within the closing bound for an outstanding write to end at the port.
-  void AwaitWriteEnd(platform::CommPort& port);
+  // Waits within the closing bound for an outstanding write to end at the port; returns
+  // how many of the bound's checks that took.
+  int AwaitWriteEnd(platform::CommPort& port);
   // The open port, or a stand-in whose every call fails as on a closed handle.
   std::shared_ptr<platform::CommPort> Port() const;
   // The oldest cluster, null for an empty queue.
