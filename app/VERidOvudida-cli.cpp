@@ -9,11 +9,15 @@
 #include <string>
 
 #include "app/ConsoleFrontEnd.h"
+#include "app/ErrorAdvice.h"
+#include "app/FlasherVersion.h"
 #include "app/TZORurerizudor.h"
 #include "connection/TDoVuverUve.h"
+#include "platform/PortDescription.h"
 #include "platform/StdMainLoop.h"
 #include "serial/TDaVevureRez.h"
 #include "util/ComPortList.h"
+#include "util/ProgramVersion.h"
 
 namespace {
 
@@ -30,6 +34,7 @@ constexpr const char* kUsage =
     "  --log PATH    write the traffic log of the run to PATH\n"
     "  --list        list the serial ports and exit\n"
     "  --help        show this text\n"
+    "  --version     show the version and those of the built-in images\n"
     "\n"
     "Exit status: 0 flashed, 1 the device reported an error, 2 left without writing,\n"
     "3 time-out, 4 an error report ended the run, 5 another final answer, 64 bad usage,\n"
@@ -58,6 +63,10 @@ int Usage(const char* problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (AsksForVersion(argc, argv)) {
+    std::fputs(FlasherVersionText("VERidOvudida-cli").c_str(), stdout);
+    return 0;
+  }
   std::string port;
   std::string file = flasher_text::kDefaultFile;
   std::string log;
@@ -74,7 +83,11 @@ int main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       return 0;
     } else if (arg == "--list") {
-      for (const std::string& p : GetComPortList()) std::puts(p.c_str());
+      // The name first, as the port box lists it, then what the port is.
+      for (const std::string& p : GetComPortList()) {
+        const std::string what = platform::DescribePort(p);
+        std::printf("%s%s%s\n", p.c_str(), what.empty() ? "" : "\t", what.c_str());
+      }
       return 0;
     } else if (arg == "--port") {
       if (!value(port)) return Usage("--port needs a path");
@@ -109,6 +122,9 @@ int main(int argc, char** argv) {
                        argc > 0 ? argv[0] : "", MakeSerialPort, limit});
   bool ended = false;
   form.OnRunEnded = [&](RunResult) {
+    // The window adds this line to its box; here it goes to the error texts.
+    if (const std::string advice = ErrorAdvice(form); !advice.empty())
+      std::fprintf(stderr, "%s\n", advice.c_str());
     ended = true;
     loop.Quit();
   };

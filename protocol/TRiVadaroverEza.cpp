@@ -102,7 +102,9 @@ void TRiVadaroverEza::SendeHDLC(const ByteString& Data) {
   constexpr char kFlag = 0x7E;
   ByteString body;
   if (Data.size() == 1) {
-    body = Data + ByteString(2, '\0');
+    // Appended, not Data + ByteString(2, 0): that trips a false -Wrestrict of GCC 12 at -O3.
+    body = Data;
+    body.append(2, '\0');
   } else {
     const auto size = static_cast<std::uint32_t>(Data.size());
     body += ctl::DLE;

@@ -78,9 +78,11 @@ TEST(VirtualMainLoop, TimersFireInDueOrderAndHandlersMayChangeTimers) {
   auto a = loop.CreateTimer(Milliseconds(30));
   auto b = loop.CreateTimer(Milliseconds(20));
   auto c = loop.CreateTimer(Milliseconds(30));
-  a->OnTimer = [&] { order.push_back("a" + std::to_string(loop.Now().count())); };
+  a->OnTimer = [&] {
+    order.push_back(std::string("a").append(std::to_string(loop.Now().count())));
+  };
   b->OnTimer = [&] {
-    order.push_back("b" + std::to_string(loop.Now().count()));
+    order.push_back(std::string("b").append(std::to_string(loop.Now().count())));
     b->Stop();
     c.reset();  // a handler may destroy another timer
   };

@@ -399,6 +399,12 @@ TEST(SimulatorProgram, CommandLineAndExitCodes) {
     EXPECT_EQ(help.Wait(), 0);
   }
   {
+    // Alone, --version is the program's own; with a value, the simulated firmware's.
+    SimProcess version({"--version"});
+    EXPECT_EQ(version.Line().rfind("mirbazento-sim ", 0), 0u);
+    EXPECT_EQ(version.Wait(), 0);
+  }
+  {
     SimProcess bad({"--revision", "300"});
     EXPECT_EQ(bad.Line(), "");
     EXPECT_EQ(bad.Wait(), 2);

@@ -2,6 +2,7 @@
 // on a serial port (or the device simulator's).
 //
 //   link_bench                      opens the window
+//   link_bench --version            prints the version and ends
 //   link_bench --screenshots DIR    writes the window and the three settings dialogs as PNG
 //                                   files into DIR and ends
 #include <QApplication>
@@ -15,6 +16,7 @@
 #include "serial/TDaDudaroDevIza.h"
 #include "tools/link_bench/LinkBenchWindow.h"
 #include "util/ComPortList.h"
+#include "util/ProgramVersion.h"
 
 namespace {
 
@@ -33,9 +35,13 @@ bool Save(QWidget& widget, const QString& dir, const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (AsksForVersion(argc, argv)) {
+    std::fputs(ProgramVersionText("link_bench").c_str(), stdout);
+    return 0;
+  }
   const bool screenshots = argc == 3 && std::strcmp(argv[1], "--screenshots") == 0;
   if (argc != 1 && !screenshots) {
-    std::fprintf(stderr, "usage: link_bench [--screenshots DIR]\n");
+    std::fprintf(stderr, "usage: link_bench [--screenshots DIR | --version]\n");
     return 2;
   }
   QApplication app(argc, argv);

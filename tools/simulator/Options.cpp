@@ -98,6 +98,7 @@ Run:
   --flash-out FILE     write the 131072-byte flash (0xFF where nothing was written) at exit
   --verbose            log every telegram on standard error
   --help               show this text
+  --version            (alone) show the program's version
 
 Exit codes: 0 stopped by a signal, after --once or after --hangup-after; 1 failure (the
 pseudo-terminal, the registration or an output file); 2 bad command line; 3 --time-limit.

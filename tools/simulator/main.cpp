@@ -24,6 +24,7 @@
 #include "tools/simulator/Pty.h"
 #include "tools/simulator/Report.h"
 #include "tools/simulator/Simulator.h"
+#include "util/ProgramVersion.h"
 
 using namespace sim;
 
@@ -246,6 +247,11 @@ Outcome Run(const Options& options, Pty& pty, Simulator& sim, OpenWatch& watch) 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Alone, --version is the program's; with a value it is the simulated firmware's.
+  if (AsksForVersion(argc, argv)) {
+    std::fputs(ProgramVersionText("mirbazento-sim").c_str(), stdout);
+    return kExitOk;
+  }
   Options options;
   std::string error;
   switch (ParseOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
