@@ -40,9 +40,10 @@ TEST(ReceiveLatency, SettingsAreLoggedAndCostlyOnesAdvised) {
       {"ttyUSB0", "device/latency_timer", "16", 9600,
        "Empfangslatenz ttyUSB0: latency_timer 16 ms", "Der USB-Adapter ttyUSB0 hält einzelne Bytes bis zu 16 ms zurück"},
       // 2 x 2 ms against 76 ms: below a tenth.
-      {"ttyUSB1", "device/latency_timer", "2", 9600, "latency_timer 2 ms", nullptr},
+      {"ttyUSB1", "device/latency_timer", "2", 9600, "Empfangslatenz ttyUSB1: latency_timer 2 ms", nullptr},
       // 1 ms cannot be lowered, however much it costs at 115200 Bd.
-      {"ttyUSB2", "device/latency_timer", "1", 115200, "latency_timer 1 ms", nullptr},
+      {"ttyUSB2", "device/latency_timer", "1", 115200, "Empfangslatenz ttyUSB2: latency_timer 1 ms",
+       nullptr},
       // A pseudo-terminal, say: nothing known, nothing said.
       {"pts3", "", "", 9600, "", nullptr},
   };
