@@ -91,6 +91,12 @@ TDaVevureRez::~TDaVevureRez() {
   // The operation slots went with the port; the clusters go with the list.
 }
 
+void TDaVevureRez::AwaitWriteEnd(platform::CommPort& port) {
+  const auto period = static_cast<std::uint32_t>(kIdleCheckPeriod.count());
+  for (int i = 0; i < kIdleChecks && fSendInProgress; ++i)
+    if (port.WaitForSlots({CommSlot::Write}, period) == 0) return;
+}
+
 void TDaVevureRez::WorkThreadTerminated() {
   WorkThreadIsRunning = false;
 }
@@ -157,6 +163,10 @@ void TDaVevureRez::SwitchPort(bool Activate) {
     if (const std::uint32_t error = port->SetCommMask(0))
       ReportError(0x1132, error, "Fehler: beim Deaktivieren der ComPorts", kError);
     fActive = false;
+    // A write ends when its bytes have left; the purge below would throw away what is
+    // still queued. Waited for here, not through the worker, which cannot collect the
+    // write while this runs inside one of its hand-overs.
+    AwaitWriteEnd(*port);
     // Inside one of the worker's own hand-overs (a handler that ends the line, as the
     // flasher does at the end of a run) the worker cannot go idle before this returns:
     // waiting would only freeze the program for the whole bound and end in a warning.
@@ -180,6 +190,8 @@ void TDaVevureRez::SwitchPort(bool Activate) {
     hComPort.store(nullptr);
     if (const std::uint32_t error = port->CloseHandle())
       ReportError(0x1135, error, "Fehler: Schliessen des Ports", kError);
+    // A write completion held back during the closing is handed over now.
+    WorkThread->Wake();
   }
 
   if (Activate) {
@@ -496,13 +508,18 @@ void TDaVevureRez::SendData(const void* Data, std::uint32_t Size) {
   BytesToWrite = Size;
 
   std::uint32_t written = 0;
+  const std::uint32_t token = fWriteToken + 1;
   const std::uint32_t result = port->WriteFile(Data, Size, written);
   fWrittenBytes = written;
   if (result == 0) {
+    fWriteToken = token;
+    fWriteDoneToken = token;
     if (OnWriteDone) OnWriteDone(this);
   } else if (result == platform::kErrorIoPending) {
     LastErr = static_cast<std::int32_t>(platform::kErrorIoPending);
     WriteStartTime = fLoop.TickCount();
+    fWriteToken = token;
+    fWritePort.store(hComPort.load());
     fSendInProgress = true;
   } else {
     LastErr = static_cast<std::int32_t>(result);
