@@ -150,6 +150,36 @@ TEST_F(VmBench, RatesTheChipCannotMakeAreReported) {
   }
 }
 
+TEST_F(VmBench, ModemStatusRequestsCostLittle) {
+  // Each modem-status or counter request charged 1 ms, as on a USB adapter. The shim's
+  // line at exit: pid=.. us=<since load> tiocmget=.. tiocmset=.. tiocgicount=.. total=N.
+  const std::string shim =
+      "/bin/env LD_PRELOAD=/lib/shim/libmodem_shim.so MODEM_SHIM_COST_US=1000 "
+      "MODEM_SHIM_COUNTS=/tmp/counts ";
+  auto counted = [](const GuestRun& run, const char* name) {
+    const std::regex field(std::string("counts: .* ") + name + "=([0-9]+)");
+    std::smatch m;
+    return std::regex_search(run.output, m, field) ? std::stod(m[1].str()) : -1.0;
+  };
+  // An unpaced flash: what the requests add is at most 5% of the flash without them.
+  GuestRun run = Boot("vm_probe line /dev/ttyS0 " + shim + kCli +
+                          " --yes; echo counts: $(cat /tmp/counts)",
+                      {"--version", "3.29"});
+  ASSERT_EQ(run.Probe("status"), "0") << run.output;
+  const double requests = counted(run, "total");
+  ASSERT_GE(requests, 0) << "the shim counted nothing: " << run.output;
+  const double charged = requests * 0.001;
+  const double seconds = std::stod(run.Probe("seconds"));
+  EXPECT_LE(charged, 0.05 * (seconds - charged))
+      << requests << " requests in a flash of " << seconds << " s";
+
+  // An open, silent port.
+  run = Boot(shim + "vm_probe idle /dev/ttyS0 5; echo counts: $(cat /tmp/counts)");
+  const double perSecond = counted(run, "total") * 1e6 / counted(run, "us");
+  EXPECT_GE(counted(run, "total"), 0) << run.output;
+  EXPECT_LE(perSecond, 30) << run.output;
+}
+
 TEST_F(VmBench, ReceiveLatencyIsToldForTheDefaultTriggerOnly) {
   // A run that reads the identification and leaves without writing: enough to see the
   // traffic log's line and the advice, which the run shows at its end.
