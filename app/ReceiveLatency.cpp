@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr double kBitsPerChar = 10;   // 8N1, as the flasher's line runs
+constexpr double kBitsPerChar = 10;  // 8N1, as the flasher's line runs
 constexpr double kUartTimeoutChars = 4;
 constexpr int kLoneBytesPerBlock = 2;  // the DLE to our STX and the final DLE
 
@@ -58,11 +58,11 @@ ReceiveLatency ReadReceiveLatency(const std::string& port, const std::string& sy
 std::string LatencyLogLine(const ReceiveLatency& latency) {
   switch (latency.kind) {
     case ReceiveLatency::Kind::UartTrigger:
-      return "Empfangslatenz " + latency.port + ": rx_trig_bytes " +
-             std::to_string(latency.value) + " (" + latency.file + ")";
+      return "Empfangslatenz " + latency.port + ": rx_trig_bytes " + std::to_string(latency.value) +
+             " (" + latency.file + ")";
     case ReceiveLatency::Kind::UsbLatencyTimer:
-      return "Empfangslatenz " + latency.port + ": latency_timer " +
-             std::to_string(latency.value) + " ms (" + latency.file + ")";
+      return "Empfangslatenz " + latency.port + ": latency_timer " + std::to_string(latency.value) +
+             " ms (" + latency.file + ")";
     case ReceiveLatency::Kind::None:
       break;
   }

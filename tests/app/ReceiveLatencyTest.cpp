@@ -37,10 +37,11 @@ TEST(ReceiveLatency, SettingsAreLoggedAndCostlyOnesAdvised) {
        "ttyS0 gibt einzelne Bytes verzögert weiter"},
       {"ttyS1", "rx_trig_bytes", "1", 9600, "Empfangslatenz ttyS1: rx_trig_bytes 1", nullptr},
       // An FTDI adapter's timer: 2 x 16 ms a block against 76 ms of line at 9600 Bd.
-      {"ttyUSB0", "device/latency_timer", "16", 9600,
-       "Empfangslatenz ttyUSB0: latency_timer 16 ms", "Der USB-Adapter ttyUSB0 hält einzelne Bytes bis zu 16 ms zurück"},
+      {"ttyUSB0", "device/latency_timer", "16", 9600, "Empfangslatenz ttyUSB0: latency_timer 16 ms",
+       "Der USB-Adapter ttyUSB0 hält einzelne Bytes bis zu 16 ms zurück"},
       // 2 x 2 ms against 76 ms: below a tenth.
-      {"ttyUSB1", "device/latency_timer", "2", 9600, "Empfangslatenz ttyUSB1: latency_timer 2 ms", nullptr},
+      {"ttyUSB1", "device/latency_timer", "2", 9600, "Empfangslatenz ttyUSB1: latency_timer 2 ms",
+       nullptr},
       // 1 ms cannot be lowered, however much it costs at 115200 Bd.
       {"ttyUSB2", "device/latency_timer", "1", 115200, "Empfangslatenz ttyUSB2: latency_timer 1 ms",
        nullptr},

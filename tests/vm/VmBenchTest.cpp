@@ -81,9 +81,9 @@ class VmBench : public ::testing::Test {
       return run;
     }
     const std::string report = Path("report" + n + ".json"), flash = Path("flash" + n + ".bin");
-    options.insert(options.end(), {"--attach", lines[0].substr(5), "--no-register", "--report",
-                                   report, "--flash-out", flash, "--time-limit",
-                                   std::to_string(limitSeconds + 120)});
+    options.insert(options.end(),
+                   {"--attach", lines[0].substr(5), "--no-register", "--report", report,
+                    "--flash-out", flash, "--time-limit", std::to_string(limitSeconds + 120)});
     ChildProcess sim(SIM_PROGRAM, options, Path("sim" + n + ".out"), Path("sim" + n + ".err"));
     run.status = vm.Wait(std::chrono::seconds(limitSeconds + 90));
     // The simulator ends when the guest's end of the line goes away.
@@ -135,17 +135,16 @@ TEST_F(VmBench, WholeFlashOverThe8250Driver) {
 TEST_F(VmBench, RatesTheChipCannotMakeAreReported) {
   // The 8250's rates are 115200 divided by a whole number: beyond 2% off the request, or
   // not taken at all, is reported.
-  const std::map<int, bool> rows = {{9600, false},  {14400, false}, {115200, false},
-                                    {56000, true},  {100000, true}, {128000, true},
-                                    {250000, true}};
+  const std::map<int, bool> rows = {{9600, false},  {14400, false}, {115200, false}, {56000, true},
+                                    {100000, true}, {128000, true}, {250000, true}};
   std::string command = "vm_probe rates /dev/ttyS0";
   for (const auto& [rate, reported] : rows) command += " " + std::to_string(rate);
   const GuestRun run = Boot(command);
   for (const auto& [rate, reported] : rows) {
     const std::string rateText = std::to_string(rate);
     EXPECT_NE(run.Probe("rate " + rateText + " reports"), "") << "no line for " << rate;
-    const bool got = run.output.find("probe: rate " + rateText + " report 0x1123") !=
-                     std::string::npos;
+    const bool got =
+        run.output.find("probe: rate " + rateText + " report 0x1123") != std::string::npos;
     EXPECT_EQ(got, reported) << rate << "\n" << run.output;
   }
 }
@@ -162,9 +161,9 @@ TEST_F(VmBench, ModemStatusRequestsCostLittle) {
     return std::regex_search(run.output, m, field) ? std::stod(m[1].str()) : -1.0;
   };
   // An unpaced flash: what the requests add is at most 5% of the flash without them.
-  GuestRun run = Boot("vm_probe line /dev/ttyS0 " + shim + kCli +
-                          " --yes; echo counts: $(cat /tmp/counts)",
-                      {"--version", "3.29"});
+  GuestRun run =
+      Boot("vm_probe line /dev/ttyS0 " + shim + kCli + " --yes; echo counts: $(cat /tmp/counts)",
+           {"--version", "3.29"});
   ASSERT_EQ(run.Probe("status"), "0") << run.output;
   const double requests = counted(run, "total");
   ASSERT_GE(requests, 0) << "the shim counted nothing: " << run.output;
@@ -186,17 +185,18 @@ TEST_F(VmBench, ReceiveLatencyIsToldForTheDefaultTriggerOnly) {
   const std::pair<const char*, bool> rows[] = {{"", true}, {"1", false}};
   for (const auto& [trigger, advised] : rows) {
     std::string command;
-    if (*trigger) command = std::string("echo ") + trigger + " >/sys/class/tty/ttyS0/rx_trig_bytes; ";
+    if (*trigger)
+      command = std::string("echo ") + trigger + " >/sys/class/tty/ttyS0/rx_trig_bytes; ";
     command += std::string(kCli) + " --no --log /tmp/traffic.log; echo probe: status $?; " +
                "grep Empfangslatenz /tmp/traffic.log";
     const GuestRun run = Boot(command, {"--version", "99.99"});
     EXPECT_EQ(run.Probe("status"), "2") << run.output;
-    const std::string logLine = "Empfangslatenz ttyS0: rx_trig_bytes " +
-                                std::string(*trigger ? trigger : "");
+    const std::string logLine =
+        "Empfangslatenz ttyS0: rx_trig_bytes " + std::string(*trigger ? trigger : "");
     EXPECT_NE(run.output.find(logLine), std::string::npos) << trigger << run.output;
-    EXPECT_EQ(run.output.find("Hinweis: ttyS0 gibt einzelne Bytes verzögert weiter") !=
-                  std::string::npos,
-              advised)
+    EXPECT_EQ(
+        run.output.find("Hinweis: ttyS0 gibt einzelne Bytes verzögert weiter") != std::string::npos,
+        advised)
         << "trigger '" << trigger << "'\n"
         << run.output;
   }

@@ -61,8 +61,8 @@ int Line(const char* port, char** program) {
   std::printf("probe: status %d\nprobe: seconds %.3f\n", code, elapsed);
   std::printf("probe: icount tx=%d rx=%d frame=%d overrun=%d parity=%d brk=%d buf_overrun=%d\n",
               after.tx - before.tx, after.rx - before.rx, after.frame - before.frame,
-              after.overrun - before.overrun, after.parity - before.parity,
-              after.brk - before.brk, after.buf_overrun - before.buf_overrun);
+              after.overrun - before.overrun, after.parity - before.parity, after.brk - before.brk,
+              after.buf_overrun - before.buf_overrun);
   std::printf("probe: modem dtr=%d rts=%d\n", (lines & TIOCM_DTR) ? 1 : 0,
               (lines & TIOCM_RTS) ? 1 : 0);
   return code;
