@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <utility>
 
 #include "connection/TDoVuverUve.h"
 #include "platform/AsciiCase.h"
@@ -189,6 +191,9 @@ void TZORurerizudor::FlashClick() {
   // nothing further may start.
   DoVuverUve1_->SetActive(true);
   if (!running_) return;
+  latency_ = ReadReceiveLatency(view_.PortText());
+  if (latency_.kind != ReceiveLatency::Kind::None)
+    DoVuverUve1_->ProtokollListe.push_back(LatencyLogLine(latency_));
   RiVadaroverEza1_->SetActive(true);
   if (!running_) return;
   Timer1_->Restart();
@@ -226,6 +231,7 @@ void TZORurerizudor::EndRun(RunResult result, MessageKind kind, const std::strin
   last_result_ = result;
   const std::string advice = BoxAdvice && !text.empty() ? BoxAdvice() : std::string();
   if (!text.empty()) Show(kind, advice.empty() ? text : text + "\r" + advice);
+  if (!latency_advice_.empty()) Show(MessageKind::Plain, std::exchange(latency_advice_, {}));
   if (OnRunEnded) OnRunEnded(result);
 }
 
@@ -236,6 +242,7 @@ void TZORurerizudor::Show(MessageKind kind, const std::string& text) {
 void TZORurerizudor::BuildBlockList() {
   AnsiStringList_ = ::BuildBlockList(HR_ == THardwareRevision::hr0_M16CNA ? *MZData_ : *MZData2_);
   block_count_ = static_cast<int>(AnsiStringList_.size());
+  latency_advice_ = LatencyAdvice(latency_, DaVevureRez1_->BaudRate(), AnsiStringList_);
   view_.SetBlockCountCaption(std::to_string(block_count_));
 }
 

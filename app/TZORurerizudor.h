@@ -14,6 +14,7 @@
 
 #include "app/FirmwareImages.h"
 #include "app/FlasherView.h"
+#include "app/ReceiveLatency.h"
 #include "platform/MainLoop.h"
 #include "platform/Registry.h"
 #include "platform/UserMessages.h"
@@ -166,6 +167,9 @@ class TZORurerizudor : public TObject {
   std::int32_t VersionHR1_ = 0;
   std::string SRText_;
   int block_count_ = 0;
+  // The port driver's hold of lone received bytes, and the advice shown after the run.
+  ReceiveLatency latency_;
+  std::string latency_advice_;
   bool developer_mode_ = false;
   std::string caption_;
   bool running_ = false;

@@ -40,7 +40,7 @@ class SimulatorCross : public Komponente {
   void SetUp() override {
     Start(TProtokoll::p3964R, 2000);
     line.onWrite = [this](const ByteString& bytes) {
-      for (char c : bytes) link.Receive(static_cast<unsigned char>(c), Now());
+      for (char c : bytes) peer->Receive(static_cast<unsigned char>(c), Now());
     };
     p.OnDataRecieveEvent = [this](TObject*) {
       std::uint32_t size = 0;
@@ -62,14 +62,15 @@ class SimulatorCross : public Komponente {
       }
       if (done()) return true;
       loop.Advance(platform::Milliseconds(1));
-      link.Poll(Now());
+      peer->Poll(Now());
     }
     return done();
   }
 
   sim::LinkConfig config;
   SimSide side;
-  sim::Link3964 link{config, side};
+  sim::Link3964 link{config, side};  // the device's high priority
+  sim::Link3964* peer = &link;       // the engine on the line
   std::vector<std::string> ours;
   int ready = 0;
 };
@@ -92,15 +93,38 @@ TEST_F(SimulatorCross, TelegramsBothWays) {
   EXPECT_EQ(Events(), "");
 }
 
-TEST_F(SimulatorCross, BothAskForTheLineAtOnce) {
+TEST_F(SimulatorCross, BothAskForTheLineAtOnceAgainstTheHighPriority) {
+  // The two STX cross; the simulator keeps its request, so we give way at once, take its
+  // telegram first and send ours at the next tick of the answer timer.
+  link.Send("\x01\x02", Now());
+  p.SendeString("\x03\x04");
+  ASSERT_TRUE(RunUntil([&] { return ours.size() == 1; }, 5));
+  EXPECT_EQ(ours, std::vector<std::string>{"0102"});
+  EXPECT_TRUE(side.received.empty());
+  const auto gaveWay = loop.Now();
+  ASSERT_TRUE(RunUntil([&] { return side.received.size() == 1; }));
+  EXPECT_GE(loop.Now() - gaveWay, platform::Milliseconds(1900)) << "sent at the next tick";
+  EXPECT_LE(loop.Now() - gaveWay, platform::Milliseconds(2100));
+  ASSERT_TRUE(RunUntil([&] { return ready > 0 && link.Idle(); }));
+  EXPECT_EQ(side.received, std::vector<std::string>{"0304"});
+  EXPECT_EQ(ours, std::vector<std::string>{"0102"}) << "delivered once";
+  EXPECT_EQ(side.delivered, std::vector<std::string>{"0102"});
+  EXPECT_EQ(side.failed, 0);
+  EXPECT_EQ(Events(), "");
+}
+
+TEST_F(SimulatorCross, BothAskForTheLineAtOnceAgainstTheLowPriority) {
   // The simulator's STX is on its way when ours goes out: the two STX cross. Both sides give
   // way, so each takes the other's DLE for its grant; the garbled exchange is refused and
   // repeated. Every telegram arrives, but the simulator, having counted its first
   // transmission as failed after we had acknowledged it, may deliver it twice.
-  link.Send("\x01\x02", Now());
+  config.highPriority = false;
+  sim::Link3964 low(config, side);
+  peer = &low;
+  low.Send("\x01\x02", Now());
   p.SendeString("\x03\x04");
   ASSERT_TRUE(RunUntil([&] { return side.received.size() == 1 && side.delivered.size() == 1; }));
-  ASSERT_TRUE(RunUntil([&] { return ready > 0 && link.Idle(); }));
+  ASSERT_TRUE(RunUntil([&] { return ready > 0 && low.Idle(); }));
   EXPECT_EQ(side.received, std::vector<std::string>{"0304"});
   ASSERT_FALSE(ours.empty());
   for (const std::string& t : ours) EXPECT_EQ(t, "0102");

@@ -58,21 +58,22 @@ struct Recorder : LinkListener {
 class LinkTest : public ::testing::Test {
  protected:
   void Feed(const Bytes& bytes, Micros at) {
-    for (const char c : bytes) link.Receive(static_cast<unsigned char>(c), at);
+    for (const char c : bytes) engine->Receive(static_cast<unsigned char>(c), at);
   }
   // Runs the clock to `t`, polling at every deadline on the way as the owner would.
   void RunTo(Micros t) {
-    while (link.NextDeadline() <= t) {
-      const Micros d = std::max(link.NextDeadline(), now);
+    while (engine->NextDeadline() <= t) {
+      const Micros d = std::max(engine->NextDeadline(), now);
       now = d;
-      link.Poll(d);
+      engine->Poll(d);
     }
     now = t;
-    link.Poll(t);
+    engine->Poll(t);
   }
   LinkConfig config;
   Recorder rec;
-  Link3964 link{config, rec};
+  Link3964 link{config, rec};  // the device's high priority
+  Link3964* engine = &link;    // the one that Feed and RunTo drive
   Micros now{0};
 };
 
@@ -259,7 +260,10 @@ TEST_F(LinkTest, ConfiguredAttemptsAreHonoured) {
 }
 
 TEST_F(LinkTest, CrossingStxGivesWayAndSendsAfterwards) {
-  link.Send(B({0x51}), 0ms);
+  config.highPriority = false;
+  Link3964 low(config, rec);
+  engine = &low;
+  low.Send(B({0x51}), 0ms);
   EXPECT_EQ(rec.Take(), B({STX}));
   // The peer's STX crosses ours: we give way and take its telegram first.
   Feed(B({STX}), 1ms);
@@ -277,10 +281,34 @@ TEST_F(LinkTest, CrossingStxGivesWayAndSendsAfterwards) {
   EXPECT_TRUE(rec.done[0].second);
 }
 
+TEST_F(LinkTest, CrossingStxWithTheHighPriorityKeepsTheTelegram) {
+  link.Send(B({0x51}), 0ms);
+  EXPECT_EQ(rec.Take(), B({STX}));
+  // The peer's STX crosses ours: it stays unanswered, the peer gives way with DLE.
+  Feed(B({STX}), 1ms);
+  EXPECT_EQ(rec.Take(), Bytes());
+  EXPECT_EQ(rec.events[LinkEvent::kConflict], 1);
+  Feed(B({DLE}), 2ms);
+  EXPECT_EQ(rec.Take(), Link3964::Frame(B({0x51})));
+  Feed(B({DLE}), 3ms);
+  ASSERT_EQ(rec.done.size(), 1u);
+  EXPECT_TRUE(rec.done[0].second);
+  EXPECT_EQ(rec.transmitted[0].second, 1) << "a conflict costs no attempt";
+  // Then the peer asks again and is served.
+  Feed(B({STX}), 2000ms);
+  Feed(Link3964::Frame(B({0x61})), 2001ms);
+  EXPECT_EQ(rec.Take(), B({DLE, DLE}));
+  ASSERT_EQ(rec.received.size(), 1u);
+  EXPECT_EQ(rec.received[0].data, B({0x61}));
+}
+
 TEST_F(LinkTest, PeerThatAlsoGivesWayIsUnderstood) {
   // Both give way: the peer's DLE arrives before its telegram, which it sends because it
   // took our DLE for its grant.
-  link.Send(B({0x51}), 0ms);
+  config.highPriority = false;
+  Link3964 low(config, rec);
+  engine = &low;
+  low.Send(B({0x51}), 0ms);
   Feed(B({STX}), 1ms);
   EXPECT_EQ(rec.Take(), B({STX, DLE}));
   Feed(B({DLE}) + Link3964::Frame(B({0x0E, 0x00, 0x40})), 2ms);

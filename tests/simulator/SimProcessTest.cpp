@@ -253,7 +253,7 @@ TEST(SimulatorProgram, FlashesOverItsRegisteredPortAndWritesReportAndImage) {
 
 TEST(SimulatorProgram, RefusesBadTelegramsAndGivesWayInAConflict) {
   Scratch scratch;
-  SimProcess sim({"--no-register", "--report", scratch / "report.json"});
+  SimProcess sim({"--no-register", "--priority", "low", "--report", scratch / "report.json"});
   const std::string pts = sim.Line();
   EXPECT_EQ(sim.Line(), "-");
   Host host(pts);

@@ -390,6 +390,7 @@ TEST(SimulatedDevice, HangupAfterTheAnswerComesWithItsAcknowledgement) {
 TEST(SimulatedDevice, ConflictsAndRepetitionsAreCountedInTheReport) {
   SimConfig c;
   c.link.nakFirst = 1;
+  c.link.highPriority = false;
   Host host(c);
   // The entry command is refused once, then taken.
   host.Send(B({STX}));
@@ -457,6 +458,10 @@ TEST(SimulatorOptions, ParsesEveryOptionAndRefusesBadValues) {
                           "500",
                           "--attempts",
                           "3",
+                          "--priority",
+                          "low",
+                          "--attach",
+                          "/dev/pts/9",
                           "--nak-first",
                           "2",
                           "--drop-rate",
@@ -499,6 +504,8 @@ TEST(SimulatorOptions, ParsesEveryOptionAndRefusesBadValues) {
   EXPECT_EQ(c.link.charDelay, 100ms);
   EXPECT_EQ(c.link.ackDelay, 500ms);
   EXPECT_EQ(c.link.attempts, 3);
+  EXPECT_FALSE(c.link.highPriority);
+  EXPECT_EQ(o.attach, "/dev/pts/9");
   EXPECT_EQ(c.link.nakFirst, 2);
   EXPECT_DOUBLE_EQ(c.line.dropRate, 0.01);
   EXPECT_DOUBLE_EQ(c.line.corruptRate, 0.02);
@@ -521,6 +528,8 @@ TEST(SimulatorOptions, ParsesEveryOptionAndRefusesBadValues) {
   EXPECT_EQ(defaults.config.link.charDelay, 220ms);
   EXPECT_EQ(defaults.config.link.ackDelay, 2000ms);
   EXPECT_EQ(defaults.config.link.attempts, 6);
+  EXPECT_TRUE(defaults.config.link.highPriority) << "the device has the high priority";
+  EXPECT_EQ(defaults.attach, "");
   EXPECT_EQ(defaults.config.device.finishAnswer, std::optional<std::uint8_t>(0x01));
   EXPECT_EQ(defaults.config.device.leaveAnswer, std::optional<std::uint8_t>(0x00));
   EXPECT_EQ(defaults.name, "MirbaZento-Simulator");
@@ -538,6 +547,7 @@ TEST(SimulatorOptions, ParsesEveryOptionAndRefusesBadValues) {
                                              {"--drop-rate", "0.6", "--corrupt-rate", "0.6"},
                                              {"--char-delay", "0"},
                                              {"--attempts", "0"},
+                                             {"--priority", "middle"},
                                              {"--hangup-after", "0"},
                                              {"--mute=1"},
                                              {"--hangup-after-answer=1"},

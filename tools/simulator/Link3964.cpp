@@ -229,6 +229,8 @@ void Link3964::FinishReception(RxStatus status, Micros at) {
 void Link3964::AnswerGrant(unsigned char byte, Micros at) {
   if (byte == ctl::kSTX) {
     listener_.Event(LinkEvent::kConflict, at);
+    // The high-priority side keeps waiting for the DLE of the peer, which has to give way.
+    if (config_.highPriority) return;
     const Micros dleEnd = Put(ctl::kDLE, at);
     listener_.Measured(Measure::kDeviceAnswer, NotNegative(dleEnd - config_.byteTime - at));
     StartReception(dleEnd, true);  // our telegram stays queued; the conflict costs no attempt

@@ -9,8 +9,9 @@
 // ETX, BCC = XOR of all bytes from the first data byte to ETX), then answers DLE or NAK.
 // To send it gives STX, waits for DLE, sends the telegram and waits for the final DLE; a
 // NAK, a wrong answer or a time-out costs one attempt, and after `attempts` failed attempts
-// the telegram is given up. It has the low priority: a peer's STX that crosses its own STX
-// is answered with DLE and received first.
+// the telegram is given up. With the high priority (the device's) a peer's STX that crosses
+// its own STX stays unanswered: the peer gives way with DLE and receives first. With the
+// low priority it answers that STX with DLE and receives first.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +27,7 @@ struct LinkConfig {
   Micros charDelay = 220ms;        // longest gap allowed between the bytes of a received telegram
   Micros ackDelay = 2000ms;        // longest wait for the DLE after our STX and after our telegram
   int attempts = 6;                // transmissions of one telegram before it is given up
+  bool highPriority = true;        // keeps its own request when both sides send STX
   Micros byteTime = 0us;           // wire time of one byte (0 on an unpaced line)
   std::size_t maxTelegram = 4096;  // longest data part accepted; longer ones are refused
   // Faults.

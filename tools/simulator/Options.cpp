@@ -77,6 +77,12 @@ Line:
   --char-delay MS      longest gap within a received telegram (default 220)
   --ack-delay MS       longest wait for an acknowledgement (default 2000)
   --attempts N         transmissions of one telegram before giving up (default 6)
+  --priority P         "high" (the default, as the device): when both sides send STX at
+                       once it keeps its telegram and the flasher gives way; "low": it
+                       gives way itself
+  --attach PATH        use the existing terminal PATH (the host's end of a virtual
+                       machine's serial line, say) instead of creating a pseudo-terminal;
+                       the run ends when the other side closes that terminal
 
 Faults (repeatable: the same seed and traffic give the same faults):
   --nak-first N        refuse the first N good telegrams with NAK instead of DLE
@@ -224,6 +230,11 @@ ParseResult ParseOptions(const std::vector<std::string>& args, Options& options,
       ok = milliseconds(c.link.ackDelay, 0.001);
     } else if (name == "--attempts") {
       ok = integer(1, 1000, c.link.attempts);
+    } else if (name == "--priority") {
+      ok = take() && (value == "high" || value == "low" || bad("high or low"));
+      if (ok) c.link.highPriority = value == "high";
+    } else if (name == "--attach") {
+      ok = text(options.attach);
     } else if (name == "--nak-first") {
       ok = integer(0, 1'000'000'000, c.link.nakFirst);
     } else if (name == "--drop-rate") {
@@ -286,6 +297,7 @@ std::vector<std::pair<std::string, std::string>> Options::Settings() const {
       {"char_delay_ms", MsJson(c.link.charDelay)},
       {"ack_delay_ms", MsJson(c.link.ackDelay)},
       {"attempts", std::to_string(c.link.attempts)},
+      {"priority", c.link.highPriority ? "\"high\"" : "\"low\""},
       {"nak_first", std::to_string(c.link.nakFirst)},
       {"drop_rate", RateJson(c.line.dropRate)},
       {"corrupt_rate", RateJson(c.line.corruptRate)},

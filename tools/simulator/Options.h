@@ -15,6 +15,7 @@ struct Options {
   bool once = false;                // exit after one complete flash dialogue
   Micros linger{15'000'000};        // with once: longest wait for the flasher to close the port
   std::optional<Micros> timeLimit;  // give up after this long (exit code 3)
+  std::string attach;               // an existing terminal to use instead of a new pseudo-terminal
   std::string name = "MirbaZento-Simulator";
   bool registerPort = true;
   std::string reportPath;

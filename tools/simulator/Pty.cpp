@@ -40,8 +40,26 @@ bool Pty::Open(std::string& error) {
   return true;
 }
 
+bool Pty::Attach(const std::string& path, std::string& error) {
+  auto fail = [&](const std::string& what) {
+    error = what + " " + path + ": " + std::strerror(errno);
+    Close();
+    return false;
+  };
+  master_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (master_ < 0) return fail("cannot open");
+  termios tio{};
+  if (tcgetattr(master_, &tio) != 0) return fail("not a terminal:");
+  cfmakeraw(&tio);
+  tio.c_cflag |= CLOCAL | CREAD;
+  if (tcsetattr(master_, TCSANOW, &tio) != 0) return fail("cannot set raw mode on");
+  path_ = path;
+  return true;
+}
+
 int Pty::Unread() const {
   int n = 0;
+  if (Attached()) return ioctl(master_, TIOCOUTQ, &n) == 0 ? n : 0;
   return slave_ >= 0 && ioctl(slave_, FIONREAD, &n) == 0 ? n : 0;
 }
 

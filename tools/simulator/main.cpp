@@ -236,6 +236,8 @@ Outcome Run(const Options& options, Pty& pty, Simulator& sim, OpenWatch& watch) 
           continue;
         }
         if (n < 0 && (errno == EAGAIN || errno == EINTR)) break;
+        // The owner of an attached terminal closed its side (the virtual machine ended).
+        if (pty.Attached() && (n == 0 || errno == EIO)) return {"detached", kExitOk};
         // Cannot happen while we hold the slave side open; stop rather than spin.
         std::fprintf(stderr, "mirbazento-sim: the pseudo-terminal failed: %s\n",
                      n < 0 ? std::strerror(errno) : "end of file");
@@ -272,7 +274,7 @@ int main(int argc, char** argv) {
     return kExitFailure;
   }
   Pty pty;
-  if (!pty.Open(error)) {
+  if (!(options.attach.empty() ? pty.Open(error) : pty.Attach(options.attach, error))) {
     std::fprintf(stderr, "mirbazento-sim: %s\n", error.c_str());
     return kExitFailure;
   }
