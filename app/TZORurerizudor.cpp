@@ -187,7 +187,8 @@ void TZORurerizudor::FlashenBeenden() {
 void TZORurerizudor::EndRun(RunResult result, MessageKind kind, const std::string& text) {
   FlashenBeenden();
   last_result_ = result;
-  if (!text.empty()) Show(kind, text);
+  const std::string advice = BoxAdvice && !text.empty() ? BoxAdvice() : std::string();
+  if (!text.empty()) Show(kind, advice.empty() ? text : text + "\r" + advice);
   if (OnRunEnded) OnRunEnded(result);
 }
 
@@ -320,6 +321,8 @@ void TZORurerizudor::RiVadaroverEza1ErrorAbortEvent(TObject*, std::uint32_t Plac
   // Errors end the run at once; warnings and messages do not.
   if (Noise != 0 || !ErsterFehler_ || !running_) return;
   ErsterFehler_ = false;
+  error_place_ = Place;
+  error_code_ = Code;
   char details[64];
   std::snprintf(details, sizeof details, "Ort:%4.4X, Code:%4.4X, Art:%2.2X", Place, Code, Noise);
   EndRun(RunResult::ErrorReport, MessageKind::Plain,

@@ -124,6 +124,12 @@ class TZORurerizudor : public TObject {
 
   // Called after FlashenBeenden and the result box of every ended run.
   std::function<void(RunResult)> OnRunEnded;
+  // A line to add below the text of the box that ends a run ("" adds none): the window's
+  // advice on what to do next.
+  std::function<std::string()> BoxAdvice;
+  // Place and Code of the error report that ended the last run ended by one.
+  std::uint32_t ErrorPlace() const { return error_place_; }
+  std::uint32_t ErrorCode() const { return error_code_; }
 
  private:
   void FormCreate();
@@ -158,4 +164,6 @@ class TZORurerizudor : public TObject {
   std::string caption_;
   bool running_ = false;
   RunResult last_result_ = RunResult::None;
+  std::uint32_t error_place_ = 0;
+  std::uint32_t error_code_ = 0;
 };

@@ -9,9 +9,11 @@
 #include <string>
 
 #include "app/ConsoleFrontEnd.h"
+#include "app/ErrorAdvice.h"
 #include "app/FlasherVersion.h"
 #include "app/TZORurerizudor.h"
 #include "connection/TDoVuverUve.h"
+#include "platform/PortDescription.h"
 #include "platform/StdMainLoop.h"
 #include "serial/TDaVevureRez.h"
 #include "util/ComPortList.h"
@@ -81,7 +83,11 @@ int main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       return 0;
     } else if (arg == "--list") {
-      for (const std::string& p : GetComPortList()) std::puts(p.c_str());
+      // The name first, as the port box lists it, then what the port is.
+      for (const std::string& p : GetComPortList()) {
+        const std::string what = platform::DescribePort(p);
+        std::printf("%s%s%s\n", p.c_str(), what.empty() ? "" : "\t", what.c_str());
+      }
       return 0;
     } else if (arg == "--port") {
       if (!value(port)) return Usage("--port needs a path");
@@ -116,6 +122,9 @@ int main(int argc, char** argv) {
                        argc > 0 ? argv[0] : "", MakeSerialPort, limit});
   bool ended = false;
   form.OnRunEnded = [&](RunResult) {
+    // The window adds this line to its box; here it goes to the error texts.
+    if (const std::string advice = ErrorAdvice(form); !advice.empty())
+      std::fprintf(stderr, "%s\n", advice.c_str());
     ended = true;
     loop.Quit();
   };

@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <cstdio>
 
+#include "app/ErrorAdvice.h"
 #include "app/FlasherVersion.h"
 #include "app/TZORurerizudor.h"
 #include "app/ZORurerizudorWindow.h"
@@ -29,6 +30,7 @@ int main(int argc, char** argv) {
   TZORurerizudor form({loop, messages, window, [] { return GetComPortList(); },
                        argc > 0 ? argv[0] : "", MakeSerialPort, std::chrono::milliseconds(300000)});
   window.OnFlashClick = [&form] { form.FlashClick(); };
+  form.BoxAdvice = [&form] { return ErrorAdvice(form); };
   window.show();
   return app.exec();
 }

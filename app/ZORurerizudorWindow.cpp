@@ -4,6 +4,7 @@
 #include <QFont>
 
 #include "app/TZORurerizudor.h"
+#include "platform/PortDescription.h"
 
 const char* const kCobaltStyleSheet = R"(
 QWidget { background-color: #1f3550; color: #e8eef6; }
@@ -96,7 +97,12 @@ void ZORurerizudorWindow::SetDeveloperControlsVisible(bool visible) {
 
 void ZORurerizudorWindow::SetPorts(const std::vector<std::string>& items, int selected) {
   Port->clear();
-  for (const std::string& item : items) Port->addItem(QString::fromStdString(item));
+  for (const std::string& item : items) {
+    // The item names the port; what it is shows when the pointer rests on it.
+    Port->addItem(QString::fromStdString(item));
+    Port->setItemData(Port->count() - 1, QString::fromStdString(platform::DescribePort(item)),
+                      Qt::ToolTipRole);
+  }
   Port->setCurrentIndex(selected);
   if (selected < 0) Port->setEditText(QString());
 }

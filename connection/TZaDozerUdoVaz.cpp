@@ -113,7 +113,7 @@ void TZaDozerUdoVaz::GetDlgData() {
   TDoVuverUve& c = Owner;
   c.SetPCSchnittstelle(TPCSchnittstellenTyp::pcstSeriell);
   c.SetAnschlussTyp(Chosen(Anschluss) == 1 ? TAnschlussTyp::astModem : TAnschlussTyp::astDirekt);
-  c.SetRxDCharTime(StrToInt(RxDCharDelay->text().toStdString()));
+  c.SetRxDCharTime(static_cast<std::int32_t>(WholeNumber(RxDCharDelay, INT32_MIN, INT32_MAX)));
   c.SetWahlverfahren(Chosen(Wahlverfahren) == 1 ? TWahlverfahren::wvfImpuls
                                                 : TWahlverfahren::wvfTon);
   c.SetIniString(IniString->text().toStdString());

@@ -1,14 +1,11 @@
 #include "platform/FileRegistry.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
+#include <unordered_map>
+
+#include "platform/FileRegistryIo.h"
 
 namespace platform {
 
@@ -48,6 +45,32 @@ void AppendQuoted(std::string& out, std::string_view text) {
     }
   }
   out += '"';
+}
+
+std::string ValueLine(std::string_view name, const RegValue& value) {
+  std::string out;
+  AppendQuoted(out, name);
+  out += '=';
+  out += TypeName(value.type);
+  out += ':';
+  switch (value.type) {
+    case RegType::String:
+    case RegType::ExpandString:
+    case RegType::MultiString:
+      AppendQuoted(out, value.data);
+      break;
+    case RegType::Dword:
+    case RegType::Binary:
+      for (std::size_t i = 0; i < value.data.size(); ++i) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, i ? ",%02x" : "%02x",
+                      static_cast<unsigned char>(value.data[i]));
+        out += hex;
+      }
+      break;
+  }
+  out += '\n';
+  return out;
 }
 
 int HexDigit(char c) {
@@ -98,111 +121,238 @@ bool ReadHexBytes(std::string_view text, std::string& out) {
   return true;
 }
 
-void FormatKey(const RegistryReader& tree, const std::string& path, std::string& out) {
-  std::vector<std::string> names;
-  tree.ValueNames(path, names);
-  if (!path.empty()) {
-    out += '[';
-    out += path;
-    out += "]\n";
+bool ParseValueLine(std::string_view line, std::string& name, RegValue& value) {
+  std::size_t pos = 0;
+  if (!ReadQuoted(line, pos, name) || pos >= line.size() || line[pos] != '=') return false;
+  const std::size_t colon = line.find(':', pos);
+  if (colon == std::string_view::npos) return false;
+  const std::string_view type = line.substr(pos + 1, colon - pos - 1);
+  std::size_t data_pos = colon + 1;
+  if (type == "sz" || type == "expand_sz" || type == "multi_sz") {
+    value.type = type == "sz"          ? RegType::String
+                 : type == "expand_sz" ? RegType::ExpandString
+                                       : RegType::MultiString;
+    return ReadQuoted(line, data_pos, value.data) && data_pos == line.size();
   }
-  for (const std::string& name : names) {
-    RegValue value;
-    if (tree.ReadValue(path, name, value) != RegStatus::Ok) continue;
-    AppendQuoted(out, name);
-    out += '=';
-    out += TypeName(value.type);
-    out += ':';
-    switch (value.type) {
-      case RegType::String:
-      case RegType::ExpandString:
-      case RegType::MultiString:
-        AppendQuoted(out, value.data);
-        break;
-      case RegType::Dword:
-      case RegType::Binary:
-        for (std::size_t i = 0; i < value.data.size(); ++i) {
-          char hex[4];
-          std::snprintf(hex, sizeof hex, i ? ",%02x" : "%02x",
-                        static_cast<unsigned char>(value.data[i]));
-          out += hex;
-        }
-        break;
-    }
-    out += '\n';
+  if (type == "dword" || type == "hex") {
+    value.type = type == "dword" ? RegType::Dword : RegType::Binary;
+    return ReadHexBytes(line.substr(data_pos), value.data);
   }
-  std::vector<std::string> subkeys;
-  tree.SubKeyNames(path, subkeys);
-  for (const std::string& sub : subkeys)
-    FormatKey(tree, path.empty() ? sub : path + "\\" + sub, out);
+  return false;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& text, bool& missing) {
-  missing = false;
-  text.clear();
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    missing = errno == ENOENT;
-    return missing;
-  }
-  char buffer[8192];
-  for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      close(fd);
-      return false;
-    }
-    if (n == 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
-  close(fd);
-  return true;
+std::string Fold(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
 }
 
-std::string Directory(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? "." : path.substr(0, slash);
+// A key path with its empty parts dropped, as the file names it.
+std::string NormalKey(std::string_view key) {
+  std::string out;
+  for (const std::string& part : SplitKeyPath(key)) {
+    if (!out.empty()) out += '\\';
+    out += part;
+  }
+  return out;
 }
 
-bool MakeDirs(const std::string& dir) {
-  for (std::size_t pos = 1; pos <= dir.size(); ++pos) {
-    if (pos != dir.size() && dir[pos] != '/') continue;
-    if (mkdir(dir.substr(0, pos).c_str(), 0700) != 0 && errno != EEXIST) return false;
-  }
-  return true;
-}
-
-// Holds an exclusive advisory lock beside the file for the duration of a change.
-class WriteLock {
- public:
-  explicit WriteLock(const std::string& path) {
-    fd_ = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd_ >= 0 && flock(fd_, LOCK_EX) != 0) {
-      close(fd_);
-      fd_ = -1;
-    }
-  }
-  ~WriteLock() {
-    if (fd_ >= 0) close(fd_);  // releases the lock
-  }
-  bool Held() const { return fd_ >= 0; }
-
- private:
-  int fd_ = -1;
+struct Range {
+  std::size_t begin, end;  // bytes of a whole line, its line end included
 };
+
+struct Value {
+  std::string name;
+  RegValue value;
+  std::vector<Range> lines;  // more than one when the file names it twice: the last counts
+};
+
+struct Key {
+  std::string name;           // as the file spells it first
+  std::size_t insert_at = 0;  // where new values go: after its last value line
+  int damaged_line = 0;       // first line of it that does not parse, 0 for none
+  std::vector<Value> values;  // in the order of the file
+  std::unordered_map<std::string, std::size_t> index;  // folded value name -> values
+};
+
+}  // namespace
+
+struct FileRegistry::Parsed {
+  std::string text;
+  bool exists = false;
+  std::vector<Key> keys;  // keys[0] is the root, the values before any key line
+  std::unordered_map<std::string, std::size_t> index;  // folded key -> keys
+  int stray_damage = 0;  // a damaged line that may have been a key line: what follows it
+                         // belongs to no known key
+  int first_damage = 0;
+
+  Parsed() {
+    keys.emplace_back();
+    index.emplace("", 0);
+  }
+
+  const Key* Find(std::string_view key) const {
+    const auto it = index.find(Fold(NormalKey(key)));
+    return it == index.end() ? nullptr : &keys[it->second];
+  }
+  // Whether `key` is a key or the parent of one.
+  bool Exists(std::string_view key) const {
+    if (Find(key)) return true;
+    const std::string prefix = Fold(NormalKey(key)) + '\\';
+    return std::any_of(keys.begin(), keys.end(),
+                       [&](const Key& k) { return Fold(k.name).starts_with(prefix); });
+  }
+
+  void Parse() {
+    std::size_t current = 0;
+    bool nowhere = false;  // after a damaged key line
+    std::size_t pos = 0;
+    int number = 0;
+    while (pos < text.size()) {
+      std::size_t end = text.find('\n', pos);
+      end = end == std::string::npos ? text.size() : end + 1;
+      const Range range{pos, end};
+      std::string_view line(text.data() + pos, end - pos);
+      pos = end;
+      ++number;
+      if (line.ends_with('\n')) line.remove_suffix(1);
+      if (line.ends_with('\r')) line.remove_suffix(1);
+      if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+      if (line[0] == '[') {
+        if (!line.ends_with(']') || line.size() < 2) {
+          if (!stray_damage) stray_damage = number;
+          if (!first_damage) first_damage = number;
+          nowhere = true;
+          continue;
+        }
+        nowhere = false;
+        const std::string name = NormalKey(line.substr(1, line.size() - 2));
+        const auto [it, added] = index.emplace(Fold(name), keys.size());
+        if (added) {
+          keys.emplace_back();
+          keys.back().name = name;
+        }
+        current = it->second;
+        if (added) keys[current].insert_at = range.end;
+        continue;
+      }
+      if (nowhere) continue;
+      Key& key = keys[current];
+      std::string name;
+      RegValue value;
+      if (!ParseValueLine(line, name, value)) {
+        if (!key.damaged_line) key.damaged_line = number;
+        if (!first_damage) first_damage = number;
+        // No value line at all: it may be a key line that lost its bracket, so the values
+        // after it may be another key's.
+        if (line[0] != '"') {
+          if (!stray_damage) stray_damage = number;
+          nowhere = true;
+        }
+        continue;
+      }
+      const auto [it, added] = key.index.emplace(Fold(name), key.values.size());
+      if (added)
+        key.values.push_back({std::move(name), std::move(value), {}});
+      else
+        key.values[it->second].value = std::move(value);
+      key.values[it->second].lines.push_back(range);
+      key.insert_at = range.end;
+    }
+  }
+};
+
+namespace {
+
+bool Storable(std::string_view name, bool key) {
+  if (name.find_first_of("\r\n") != std::string_view::npos) return false;
+  if (!key) return true;
+  for (const std::string& part : SplitKeyPath(name))
+    if (part.starts_with('[')) return false;
+  return true;
+}
+
+std::string DamageText(const std::string& path, int line) {
+  return path + ", Zeile " + std::to_string(line) +
+         ", ist beschädigt. Die Datei wird nicht überschrieben; berichtigen oder löschen Sie " +
+         path + ", um wieder speichern zu können";
+}
+
+// One change of the file's text: the bytes in [begin, end) become `text`.
+struct Edit {
+  std::size_t begin, end;
+  std::string text;
+};
+
+std::string Applied(const std::string& text, std::vector<Edit> edits) {
+  std::stable_sort(edits.begin(), edits.end(),
+                   [](const Edit& a, const Edit& b) { return a.begin < b.begin; });
+  std::string out;
+  out.reserve(text.size() + 256);
+  std::size_t pos = 0;
+  for (const Edit& edit : edits) {
+    out.append(text, pos, edit.begin - pos);
+    out += edit.text;
+    pos = edit.end;
+  }
+  out.append(text, pos, std::string::npos);
+  return out;
+}
+
+// The edits that give `key` these values (others of the key stay); none when it has them.
+void WriteEdits(const FileRegistry::Parsed& file, std::string_view key, const RegValues& values,
+                std::vector<Edit>& edits) {
+  const Key* found = file.Find(key);
+  std::string added;
+  for (const auto& [name, value] : values) {
+    const std::string line = ValueLine(name, value);
+    const Value* old = nullptr;
+    if (found)
+      if (const auto it = found->index.find(Fold(name)); it != found->index.end())
+        old = &found->values[it->second];
+    if (!old) {
+      added += line;
+      continue;
+    }
+    for (std::size_t i = 0; i + 1 < old->lines.size(); ++i)
+      edits.push_back({old->lines[i].begin, old->lines[i].end, ""});
+    const Range last = old->lines.back();
+    if (std::string_view(file.text).substr(last.begin, last.end - last.begin) != line)
+      edits.push_back({last.begin, last.end, line});
+  }
+  if (found) {
+    if (!added.empty()) {
+      // After the last value line, which may lack its line end at the end of the file.
+      const std::size_t at = found->insert_at;
+      if (at > 0 && file.text[at - 1] != '\n') added.insert(added.begin(), '\n');
+      edits.push_back({at, at, std::move(added)});
+    }
+    return;
+  }
+  std::string section;
+  if (file.text.empty())
+    section = kHeader;
+  else if (file.text.back() != '\n')
+    section = "\n";
+  section += '[' + NormalKey(key) + "]\n" + added;
+  edits.push_back({file.text.size(), file.text.size(), std::move(section)});
+}
 
 }  // namespace
 
 std::string DefaultUserRegistryPath() {
   if (const char* file = std::getenv("QUENZHAL_REGISTRY_FILE"); file && *file) return file;
   std::string base;
-  if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config)
+  // Relative folders are ignored, as the desktop's folder convention says.
+  if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config == '/')
     base = config;
-  else if (const char* home = std::getenv("HOME"); home && *home)
+  else if (const char* home = std::getenv("HOME"); home && *home == '/')
     base = std::string(home) + "/.config";
+  else if (const std::string account = file_store::AccountHomeFolder(); !account.empty())
+    base = account + "/.config";
   else
-    base = "/tmp";
+    return {};
   return base + "/quenzhal/registry.reg";
 }
 
@@ -211,134 +361,202 @@ Registry& UserRegistry() {
   return registry;
 }
 
-std::string FormatRegistryFile(const RegistryReader& tree) {
-  std::string out = kHeader;
-  FormatKey(tree, "", out);
-  return out;
-}
-
-std::unique_ptr<MemoryRegistry> ParseRegistryFile(const std::string& text) {
-  auto tree = std::make_unique<MemoryRegistry>();
-  std::string key;
-  std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty() || line[0] == ';' || line[0] == '#') continue;
-    if (line[0] == '[') {
-      const std::size_t close = line.find_last_of(']');
-      if (close == std::string::npos || close != line.size() - 1) return nullptr;
-      key = line.substr(1, close - 1);
-      tree->CreateKey(key);
-      continue;
-    }
-    std::size_t pos = 0;
-    std::string name;
-    if (!ReadQuoted(line, pos, name) || pos >= line.size() || line[pos] != '=') return nullptr;
-    const std::size_t colon = line.find(':', pos);
-    if (colon == std::string::npos) return nullptr;
-    const std::string type = line.substr(pos + 1, colon - pos - 1);
-    RegValue value;
-    std::size_t data_pos = colon + 1;
-    if (type == "sz" || type == "expand_sz" || type == "multi_sz") {
-      value.type = type == "sz"          ? RegType::String
-                   : type == "expand_sz" ? RegType::ExpandString
-                                         : RegType::MultiString;
-      if (!ReadQuoted(line, data_pos, value.data) || data_pos != line.size()) return nullptr;
-    } else if (type == "dword" || type == "hex") {
-      value.type = type == "dword" ? RegType::Dword : RegType::Binary;
-      if (!ReadHexBytes(std::string_view(line).substr(data_pos), value.data)) return nullptr;
-    } else {
-      return nullptr;
-    }
-    tree->WriteValue(key, name, value);
-  }
-  return tree;
-}
-
 FileRegistry::FileRegistry(std::string path) : path_(std::move(path)) {}
 
-std::unique_ptr<MemoryRegistry> FileRegistry::Load() const {
-  std::string text;
-  bool missing = false;
-  if (!ReadWholeFile(path_, text, missing)) return nullptr;
-  if (missing) return std::make_unique<MemoryRegistry>();
-  return ParseRegistryFile(text);
+RegStatus FileRegistry::Fail(std::string why) const {
+  failure_ = std::move(why);
+  return RegStatus::Failed;
 }
 
-bool FileRegistry::Save(const MemoryRegistry& tree) const {
-  const std::string dir = Directory(path_);
-  if (!MakeDirs(dir)) return false;
-  const std::string temp = path_ + ".tmp." + std::to_string(getpid());
-  const std::string text = FormatRegistryFile(tree);
-  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
+namespace {
+
+std::string Folder(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file the store's path stands for, after its folders are checked; empty with `why`
+// when the store must not be used. `missing`: a folder does not exist (reading only).
+std::string Target(const std::string& path, bool create, bool& missing, std::string& why) {
+  missing = false;
+  if (path.empty()) {
+    why =
+        "kein Ordner für die Einstellungen: weder XDG_CONFIG_HOME noch HOME noch ein "
+        "Benutzerkonto nennt einen";
+    return {};
   }
-  const bool written = done == text.size() && fsync(fd) == 0;
-  if (close(fd) != 0 || !written || rename(temp.c_str(), path_.c_str()) != 0) {
-    unlink(temp.c_str());
+  if (!file_store::CheckFolder(Folder(path), create, missing, why) || missing) return {};
+  std::string target = file_store::ResolveLinks(path, why);
+  if (target.empty()) return {};
+  if (target != path && (!file_store::CheckFolder(Folder(target), create, missing, why) || missing))
+    return {};
+  return target;
+}
+
+}  // namespace
+
+bool FileRegistry::Load(Parsed& parsed) const {
+  std::string why;
+  bool missing = false;
+  const std::string target = Target(path_, false, missing, why);
+  if (missing) return true;
+  if (target.empty()) {
+    Fail(why);
     return false;
   }
-  // Make the rename itself durable.
-  if (const int dir_fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir_fd >= 0) {
-    fsync(dir_fd);
-    close(dir_fd);
+  ++counters_.reads;
+  switch (file_store::ReadStore(target, kMaxFileSize, parsed.text, why)) {
+    case file_store::ReadResult::Missing:
+      return true;
+    case file_store::ReadResult::Failed:
+      Fail(why);
+      return false;
+    case file_store::ReadResult::Ok:
+      break;
   }
+  parsed.exists = true;
+  parsed.Parse();
   return true;
 }
 
 template <class Change>
-RegStatus FileRegistry::Modify(Change change) {
-  if (!MakeDirs(Directory(path_))) return RegStatus::Failed;
-  WriteLock lock(path_);
-  if (!lock.Held()) return RegStatus::Failed;
-  auto tree = Load();
-  if (!tree) return RegStatus::Failed;
-  const RegStatus status = change(*tree);
-  if (status != RegStatus::Ok) return status;
-  return Save(*tree) ? RegStatus::Ok : RegStatus::Failed;
+RegStatus FileRegistry::Modify(std::string_view key, const std::vector<std::string_view>& names,
+                               Change change) {
+  if (!Storable(key, true))
+    return Fail("der Schlüssel \"" + std::string(key) +
+                "\" enthält einen Zeilenumbruch oder beginnt mit \"[\" und kann nicht "
+                "gespeichert werden");
+  for (std::string_view name : names)
+    if (!Storable(name, false))
+      return Fail("der Name \"" + std::string(name) +
+                  "\" enthält einen Zeilenumbruch und kann nicht gespeichert werden");
+  std::string why;
+  bool missing = false;
+  const std::string target = Target(path_, true, missing, why);
+  if (target.empty()) return Fail(why);
+  const auto lock = file_store::LockStore(target, lock_wait_, why);
+  if (!lock) return Fail(why);
+  file_store::RemoveStaleTemporaries(target);
+  Parsed file;
+  ++counters_.reads;
+  switch (file_store::ReadStore(target, kMaxFileSize, file.text, why)) {
+    case file_store::ReadResult::Failed:
+      return Fail(why);
+    case file_store::ReadResult::Missing:
+      break;
+    case file_store::ReadResult::Ok:
+      file.exists = true;
+      file.Parse();
+      break;
+  }
+  if (file.first_damage) return Fail(DamageText(target, file.first_damage));
+  std::vector<Edit> edits;
+  const RegStatus status = change(file, edits);
+  if (status != RegStatus::Ok || (edits.empty() && file.exists)) return status;
+  const std::string text = Applied(file.text, std::move(edits));
+  if (text.size() > kMaxFileSize)
+    return Fail(target + " würde größer als " + std::to_string(kMaxFileSize / 1024) +
+                " KiB; nichts gespeichert");
+  if (!file_store::ReplaceStore(target, text, counters_.fsyncs, why)) return Fail(why);
+  ++counters_.replaces;
+  return RegStatus::Ok;
 }
 
 RegStatus FileRegistry::KeyExists(std::string_view key) const {
-  auto tree = Load();
-  return tree ? tree->KeyExists(key) : RegStatus::Failed;
+  Parsed file;
+  if (!Load(file)) return RegStatus::Failed;
+  if (const Key* k = file.Find(key); k && k->damaged_line)
+    return Fail(DamageText(path_, k->damaged_line));
+  if (file.Exists(key)) return RegStatus::Ok;
+  return file.stray_damage ? Fail(DamageText(path_, file.stray_damage)) : RegStatus::NotFound;
 }
 
 RegStatus FileRegistry::SubKeyNames(std::string_view key, std::vector<std::string>& names) const {
   names.clear();
-  auto tree = Load();
-  return tree ? tree->SubKeyNames(key, names) : RegStatus::Failed;
+  const RegStatus exists = KeyExists(key);
+  if (exists != RegStatus::Ok) return exists;
+  Parsed file;
+  if (!Load(file)) return RegStatus::Failed;
+  const std::string base = NormalKey(key);
+  const std::string prefix = base.empty() ? "" : Fold(base) + '\\';
+  std::unordered_map<std::string, bool> seen;
+  for (const Key& k : file.keys) {
+    if (k.name.empty() || !Fold(k.name).starts_with(prefix)) continue;
+    std::string child = k.name.substr(prefix.size());
+    child = child.substr(0, child.find('\\'));
+    if (seen.emplace(Fold(child), true).second) names.push_back(std::move(child));
+  }
+  return RegStatus::Ok;
 }
 
 RegStatus FileRegistry::ValueNames(std::string_view key, std::vector<std::string>& names) const {
   names.clear();
-  auto tree = Load();
-  return tree ? tree->ValueNames(key, names) : RegStatus::Failed;
+  RegValues values;
+  const RegStatus status = ReadValues(key, values);
+  for (auto& value : values) names.push_back(std::move(value.first));
+  return status;
+}
+
+RegStatus FileRegistry::ReadValues(std::string_view key, RegValues& values) const {
+  values.clear();
+  Parsed file;
+  if (!Load(file)) return RegStatus::Failed;
+  const Key* k = file.Find(key);
+  if (k && k->damaged_line) return Fail(DamageText(path_, k->damaged_line));
+  if (!k) {
+    // A damaged key line may have been this key's.
+    if (file.stray_damage) return Fail(DamageText(path_, file.stray_damage));
+    return file.Exists(key) ? RegStatus::Ok : RegStatus::NotFound;
+  }
+  for (const Value& value : k->values) values.emplace_back(value.name, value.value);
+  return RegStatus::Ok;
 }
 
 RegStatus FileRegistry::ReadValue(std::string_view key, std::string_view name,
                                   RegValue& value) const {
-  auto tree = Load();
-  return tree ? tree->ReadValue(key, name, value) : RegStatus::Failed;
+  RegValues values;
+  const RegStatus status = ReadValues(key, values);
+  if (status != RegStatus::Ok) return status;
+  for (auto& [n, v] : values)
+    if (EqualsIgnoreAsciiCase(n, name)) {
+      value = std::move(v);
+      return RegStatus::Ok;
+    }
+  return RegStatus::NotFound;
 }
 
 RegStatus FileRegistry::CreateKey(std::string_view key) {
-  return Modify([&](MemoryRegistry& tree) { return tree.CreateKey(key); });
+  return Modify(key, {}, [&](const Parsed& file, std::vector<Edit>& edits) {
+    if (!file.Exists(key)) WriteEdits(file, key, {}, edits);
+    return RegStatus::Ok;
+  });
 }
 
 RegStatus FileRegistry::WriteValue(std::string_view key, std::string_view name,
                                    const RegValue& value) {
-  return Modify([&](MemoryRegistry& tree) { return tree.WriteValue(key, name, value); });
+  return WriteValues(key, {{std::string(name), value}});
+}
+
+RegStatus FileRegistry::WriteValues(std::string_view key, const RegValues& values) {
+  std::vector<std::string_view> names;
+  for (const auto& value : values) names.push_back(value.first);
+  return Modify(key, names, [&](const Parsed& file, std::vector<Edit>& edits) {
+    WriteEdits(file, key, values, edits);
+    return RegStatus::Ok;
+  });
 }
 
 RegStatus FileRegistry::DeleteValue(std::string_view key, std::string_view name) {
-  return Modify([&](MemoryRegistry& tree) { return tree.DeleteValue(key, name); });
+  return Modify(key, {name}, [&](const Parsed& file, std::vector<Edit>& edits) {
+    const Key* k = file.Find(key);
+    if (!k) return RegStatus::NotFound;
+    const auto it = k->index.find(Fold(name));
+    if (it == k->index.end()) return RegStatus::NotFound;
+    for (const Range& line : k->values[it->second].lines)
+      edits.push_back({line.begin, line.end, ""});
+    return RegStatus::Ok;
+  });
 }
 
 }  // namespace platform

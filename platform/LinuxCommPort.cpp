@@ -32,6 +32,7 @@
 
 #include "platform/CommPort.h"
 #include "platform/LinuxCommPort.h"
+#include "platform/UucpLock.h"
 
 namespace platform {
 
@@ -221,8 +222,14 @@ namespace {
 
 class LinuxCommPort final : public CommPort {
  public:
-  LinuxCommPort(int fd, int wake_fd, bool modem_lines, bool counters, const CommDcb& dcb)
-      : fd_(fd), wake_fd_(wake_fd), modem_lines_(modem_lines), counters_(counters), dcb_(dcb) {
+  LinuxCommPort(int fd, int wake_fd, bool modem_lines, bool counters, const CommDcb& dcb,
+                UucpLock lock)
+      : fd_(fd),
+        wake_fd_(wake_fd),
+        modem_lines_(modem_lines),
+        counters_(counters),
+        lock_(std::move(lock)),
+        dcb_(dcb) {
     if (counters_) ioctl(fd_, TIOCGICOUNT, &icount_);
     if (modem_lines_) {
       int tiocm = 0;
@@ -581,6 +588,7 @@ class LinuxCommPort final : public CommPort {
     ioctl(fd_, TIOCNXCL);
     const int r = close(fd_);
     fd_ = -1;
+    lock_.Release();
     return r == 0 ? 0 : Errno();
   }
 
@@ -755,6 +763,7 @@ class LinuxCommPort final : public CommPort {
   const int wake_fd_;
   const bool modem_lines_;
   const bool counters_;
+  UucpLock lock_;  // the lock file other serial programs see while the port is open
   bool closed_ = false;
   bool hung_up_ = false;
   int polling_ = 0;
@@ -795,6 +804,8 @@ bool Supports(int fd, unsigned long request, T* arg) {
 
 class LinuxCommPortFactory final : public CommPortFactory {
  public:
+  explicit LinuxCommPortFactory(std::string lock_dir) : lock_dir_(std::move(lock_dir)) {}
+
   std::shared_ptr<CommPort> Open(const std::string& path, std::uint32_t& error) override {
     error = 0;
     struct stat st {};
@@ -803,6 +814,12 @@ class LinuxCommPortFactory final : public CommPortFactory {
     // side effects, and none of them is a serial line.
     if (S_ISDIR(st.st_mode)) return Fail(error, EISDIR);
     if (!S_ISCHR(st.st_mode)) return Fail(error, ENOTTY);
+    // Other serial programs are asked before the device is touched: opening it already
+    // raises DTR, which restarts many devices.
+    UucpLock lock;
+    if (!lock_dir_.empty()) {
+      if (const std::uint32_t busy = lock.Acquire(lock_dir_, path)) return Fail(error, busy);
+    }
 
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return Fail(error, Errno());
@@ -827,10 +844,13 @@ class LinuxCommPortFactory final : public CommPortFactory {
     TtyToDcb(TtySettings{t.c_iflag, t.c_oflag, t.c_cflag, t.c_lflag, t.c_ispeed, t.c_ospeed,
                          t.c_cc[VSTART], t.c_cc[VSTOP]},
              dcb);
-    return std::make_shared<LinuxCommPort>(fd, wake_fd, modem_lines, counters, dcb);
+    return std::make_shared<LinuxCommPort>(fd, wake_fd, modem_lines, counters, dcb,
+                                           std::move(lock));
   }
 
  private:
+  const std::string lock_dir_;
+
   static std::shared_ptr<CommPort> Fail(std::uint32_t& error, std::uint32_t code, int fd = -1) {
     if (fd >= 0) close(fd);
     error = code;
@@ -840,8 +860,12 @@ class LinuxCommPortFactory final : public CommPortFactory {
 
 }  // namespace
 
+std::unique_ptr<CommPortFactory> MakeLinuxCommPorts(const std::string& lock_dir) {
+  return std::make_unique<LinuxCommPortFactory>(lock_dir);
+}
+
 CommPortFactory& SystemCommPorts() {
-  static LinuxCommPortFactory factory;
+  static LinuxCommPortFactory factory(kUucpLockDir);
   return factory;
 }
 

@@ -1,15 +1,21 @@
-// Pieces of the Linux comm port that are pure functions of their input, declared here so
-// that they can be tested without a device: the translation of the line description into
-// terminal settings, and the filter that received bytes pass before they are queued.
+// The Linux comm port's factory with its lock folder, and the pieces of the port that are
+// pure functions of their input, declared here so that they can be tested without a device:
+// the translation of the line description into terminal settings, and the filter that
+// received bytes pass before they are queued.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/CommPort.h"
 
 namespace platform {
+
+// Terminals as SystemCommPorts() opens them, with the UUCP lock files kept in `lock_dir`
+// (none at all when it is empty); the system's ports use /run/lock.
+std::unique_ptr<CommPortFactory> MakeLinuxCommPorts(const std::string& lock_dir);
 
 // The fields of the kernel's termios2 record that the line description decides. The flag
 // words use the kernel's bit values.

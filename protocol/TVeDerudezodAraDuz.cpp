@@ -86,7 +86,8 @@ void TVeDerudezodAraDuz::GetDlgData() {
   c.SetProtokoll(protokoll == 0   ? TProtokoll::pNone
                  : protokoll == 1 ? TProtokoll::p3964R
                                   : TProtokoll::p3964RPlus);
-  c.SetWaitForAnswer3964R(StrToInt(WaitForAnswer3964R->text().toStdString()));
+  // Below 1 ms the answer timer would never tick; refused like any text that is no answer time.
+  c.SetWaitForAnswer3964R(static_cast<std::int32_t>(WholeNumber(WaitForAnswer3964R, 1, INT32_MAX)));
   c.SetP3964RPBlockModeSendRequest(BlockModeSendRequest->isChecked());
   c.SetActive(Aktiv->isChecked());
 }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/PortDescription.h"
 #include "util/ComPortList.h"
 
 using platform::MessageKind;
@@ -41,18 +42,9 @@ QCheckBox* Check(QWidget* parent, const char* name, const char* caption) {
   return box;
 }
 
-// A whole decimal number as the platform converts it; throws ConversionError.
-int WholeNumber(const QLineEdit* edit) {
-  return StrToInt(edit->text().toStdString());
-}
-
 // The selected entry's text read as a number, `fallback` when it is none.
-int NumberOr(const QString& text, int fallback) {
-  try {
-    return StrToInt(text.toStdString());
-  } catch (const ConversionError&) {
-    return fallback;
-  }
+std::int64_t NumberOr(const QString& text, std::int64_t fallback) {
+  return ParseSettingsNumber(text.toStdString(), 0, UINT32_MAX).value_or(fallback);
 }
 
 // A list index as a one-byte property takes it: nothing selected (-1) arrives as 255.
@@ -70,12 +62,18 @@ TDaDudaroDevIza::TDaDudaroDevIza(TDaVevureRez& AOwner, QWidget* parent,
 
   auto* basics = new QGroupBox(QStringLiteral("Grundeinstellungen"), this);
   CBPort = List(basics, "CBPort", {});
+  // Editable: a port the search did not find can be kept or typed.
+  CBPort->setEditable(true);
+  CBPort->setInsertPolicy(QComboBox::NoInsert);
   std::vector<std::string> names = Ports ? std::move(*Ports) : GetComPortList();
   // The port box is sorted, without regard to letter case.
   std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
     return QString::compare(Text(a), Text(b), Qt::CaseInsensitive) < 0;
   });
-  for (const std::string& name : names) CBPort->addItem(Text(name));
+  for (const std::string& name : names) {
+    CBPort->addItem(Text(name));
+    CBPort->setItemData(CBPort->count() - 1, Text(platform::DescribePort(name)), Qt::ToolTipRole);
+  }
   CBParity = List(basics, "CBParity", {"None (*)", "Odd", "Even", "Mark", "Space"});
   CBData = List(basics, "CBData", {"4 Bits", "5 Bits", "6 Bits", "7 Bits", "8 Bits"});
   CBBaud = List(basics, "CBBaud",
@@ -168,9 +166,12 @@ TDaDudaroDevIza::TDaDudaroDevIza(TDaVevureRez& AOwner, QWidget* parent,
 
 void TDaDudaroDevIza::SetDlgData() {
   const TDaVevureRez& c = Owner;
+  // A configured name that is not among the ports found stays as the box's text, so that
+  // OK does not turn it into another name or an empty one.
   int port = CBPort->findText(Text(c.ComPort()));
-  if (port < 0) port = CBPort->findText(QStringLiteral("COM2"));
+  if (port < 0 && c.ComPort().empty()) port = CBPort->findText(QStringLiteral("COM2"));
   CBPort->setCurrentIndex(port);
+  if (port < 0) CBPort->setEditText(Text(c.ComPort()));
 
   int baud = CBBaud->findText(QString::number(c.BaudRate()));
   if (baud < 0) baud = CBBaud->findText(QStringLiteral("9600"));
@@ -226,7 +227,7 @@ char TDaDudaroDevIza::CharFrom(const QLineEdit* Edit, char Current) {
 
 void TDaDudaroDevIza::GetDlgData() {
   TDaVevureRez& c = Owner;
-  c.SetComPort(CBPort->currentIndex() >= 0 ? CBPort->currentText().toStdString() : "");
+  c.SetComPort(CBPort->currentText().toStdString());
   c.SetBaudRate(static_cast<std::uint32_t>(
       NumberOr(CBBaud->currentIndex() >= 0 ? CBBaud->currentText() : QString(), 9600)));
   c.SetDataBits(static_cast<std::uint8_t>(
@@ -239,16 +240,20 @@ void TDaDudaroDevIza::GetDlgData() {
                        : 0);
   c.SetXTOAuto(CBXTOAuto->isChecked());
   if (!CBXTOAuto->isChecked()) {
-    c.SetWTOCharDelayTime(static_cast<std::uint32_t>(WholeNumber(WTOCharDelayEdit)));
-    c.SetRTOCharDelayTime(static_cast<std::uint32_t>(WholeNumber(RTOCharDelayEdit)));
-    c.SetWTOExtraDelayTime(static_cast<std::uint32_t>(WholeNumber(WTOExtraDelayEdit)));
-    c.SetRTOExtraDelayTime(static_cast<std::uint32_t>(WholeNumber(RTOExtraDelayEdit)));
+    auto time = [](const QLineEdit* edit) {
+      return static_cast<std::uint32_t>(WholeNumber(edit, 0, UINT32_MAX));
+    };
+    c.SetWTOCharDelayTime(time(WTOCharDelayEdit));
+    c.SetRTOCharDelayTime(time(RTOCharDelayEdit));
+    c.SetWTOExtraDelayTime(time(WTOExtraDelayEdit));
+    c.SetRTOExtraDelayTime(time(RTOExtraDelayEdit));
   }
   c.SetXONChar(CharFrom(XOnCharEdit, c.XONChar()));
   c.SetXOFFChar(CharFrom(XOffCharEdit, c.XOFFChar()));
-  // One byte each: the low 8 bits reach the setter, which limits them to 100.
-  c.SetXONLimDiv(static_cast<std::uint8_t>(WholeNumber(XOnLimitEdit)));
-  c.SetXOFFLimDiv(static_cast<std::uint8_t>(WholeNumber(XOffLimitEdit)));
+  // One byte each, so a number beyond 255 is refused rather than cut to its low 8 bits; the
+  // setter limits the rest to 100.
+  c.SetXONLimDiv(static_cast<std::uint8_t>(WholeNumber(XOnLimitEdit, 0, UINT8_MAX)));
+  c.SetXOFFLimDiv(static_cast<std::uint8_t>(WholeNumber(XOffLimitEdit, 0, UINT8_MAX)));
   c.SetParityErrorReplacement(CBParityErrorReplacement->isChecked());
   c.SetParityErrorChar(CharFrom(ParityErrorCharEdit, c.ParityErrorChar()));
   c.SetEventChar(CharFrom(EventCharEdit, c.EventChar()));

@@ -61,12 +61,14 @@ constexpr CharTime kCharTimes[] = {
     {56000, 200}, {57600, 190},  {115200, 95}, {128000, 85}, {256000, 43},
 };
 
-std::string DevicePath(const ByteString& name) {
-  const ByteString cut = name.substr(0, kPortNameLimit);
-  return !cut.empty() && cut.front() == '/' ? cut : "/dev/" + cut;
-}
-
 }  // namespace
+
+std::string ComPortDevicePath(const ByteString& name) {
+  // The length limit is the device namespace's, which only bare names stand for; stable
+  // names under /dev/serial/by-id/ are often longer.
+  if (!name.empty() && name.front() == '/') return name;
+  return "/dev/" + name.substr(0, kPortNameLimit);
+}
 
 // ---------------------------------------------------------------------------------------
 // Construction and destruction
@@ -185,7 +187,7 @@ void TDaVevureRez::SwitchPort(bool Activate) {
   if (Activate) {
     ReportError(0x1136, 0, "Meldung: starte Port wieder", kMessage);
     std::uint32_t error = 0;
-    auto port = fPorts.Open(DevicePath(fComPort), error);
+    auto port = fPorts.Open(ComPortDevicePath(fComPort), error);
     if (!port) {
       ReportError(0x1138, error, "Fehler: Port Neustart", kError);
       return;

@@ -9,8 +9,8 @@
 // the port and destroying the component wait for the worker within fixed bounds (20 x 75 ms
 // and 5 x 250 ms); a worker that waits for a hand-over meanwhile makes them run out.
 //
-// Port names: an absolute path is opened as it is, a bare name below /dev/ ("ttyUSB0"); at
-// most the first 75 characters of the name count.
+// Port names: an absolute path is opened as it is, whole; a bare name below /dev/
+// ("ttyUSB0"), of which at most the first 75 characters count.
 #pragma once
 
 #include <algorithm>
@@ -31,6 +31,9 @@
 #include "util/ByteString.h"
 
 class TVoDiviVuvovi;
+
+// The device path that the port name `name` opens (see Port names above).
+std::string ComPortDevicePath(const ByteString& name);
 
 // Hold flags of the last status poll.
 enum class TComStateFlag : std::uint8_t {

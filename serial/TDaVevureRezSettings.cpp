@@ -13,8 +13,8 @@ constexpr std::uint8_t kMessage = 2;
 void TDaVevureRez::WriteSettings(const std::string& Regkey, const std::string& RegSubKey) {
   TRegIniFile ini(fRegistry ? *fRegistry : platform::UserRegistry(), Regkey);
   const std::string& s = RegSubKey;
+  // Collected, then written as one change: a reader sees this whole set or the one before.
   try {
-    ini.CreateKey();
     ini.WriteString(s, "ComPort", fComPort);
     ini.WriteInteger(s, "BaudRate", fBaudRate);
     ini.WriteInteger(s, "ParityType", fParityType);
@@ -42,8 +42,10 @@ void TDaVevureRez::WriteSettings(const std::string& Regkey, const std::string& R
     ini.WriteBool(s, "BREAKState", fBREAKState);
     ini.WriteInteger(s, "ErrorNoise", fErrorNoise);
     ini.WriteBool(s, "Active", fActive);
-  } catch (const RegIniError&) {
-    ReportError(0x1202, 0, "Fehler: beim Speichern der Einstellungen", kError);
+    ini.UpdateFile();
+  } catch (const std::exception& e) {
+    ReportError(0x1202, 0, SettingsFailureText("Fehler: beim Speichern der Einstellungen", e),
+                kError);
     return;
   }
   ReportError(0x1201, 0, "Meldung: Einstellungen gespeichert", kMessage);
@@ -54,38 +56,38 @@ void TDaVevureRez::ReadSettings(const std::string& Regkey, const std::string& Re
   // that cannot be written can still be read.
   const TRegIniFile ini(fRegistry ? *fRegistry : platform::UserRegistry(), Regkey);
   const std::string& s = RegSubKey;
-  // Each value lands in its field at once, cut to the field's width, so that a failure
-  // keeps what was read before it.
+  // Each value lands in its field at once, so that a failure keeps what was read before it;
+  // a number outside the field's type is no number and gives the default.
   try {
     fComPort = ini.ReadString(s, "ComPort", "COM2");
-    fBaudRate = static_cast<std::uint32_t>(ini.ReadInteger(s, "BaudRate", 9600));
-    fParityType = static_cast<std::uint8_t>(ini.ReadInteger(s, "ParityType", 0));
+    fBaudRate = ini.ReadNumber<std::uint32_t>(s, "BaudRate", 9600);
+    fParityType = ini.ReadNumber<std::uint8_t>(s, "ParityType", 0);
     SetParityErrorChar(ini.ReadChar(s, "ParityErrorChar", 0));
     fParityErrorReplacement = ini.ReadBool(s, "ParityErrorReplacement", false);
-    fStopBits = static_cast<std::uint8_t>(ini.ReadInteger(s, "StopBits", 0));
-    fDataBits = static_cast<std::uint8_t>(ini.ReadInteger(s, "DataBits", 8));
+    fStopBits = ini.ReadNumber<std::uint8_t>(s, "StopBits", 0);
+    fDataBits = ini.ReadNumber<std::uint8_t>(s, "DataBits", 8);
     fXONChar = ini.ReadChar(s, "XONChar", 11);
     fXOFFChar = ini.ReadChar(s, "XOFFChar", 13);
-    fXONLimDiv = static_cast<std::uint8_t>(ini.ReadInteger(s, "XONLimDiv", 33));
-    fXOFFLimDiv = static_cast<std::uint8_t>(ini.ReadInteger(s, "XOFFLimDiv", 33));
-    fFlowControl = static_cast<std::int32_t>(ini.ReadInteger(s, "FlowControl", 0));
+    fXONLimDiv = ini.ReadNumber<std::uint8_t>(s, "XONLimDiv", 33);
+    fXOFFLimDiv = ini.ReadNumber<std::uint8_t>(s, "XOFFLimDiv", 33);
+    fFlowControl = ini.ReadNumber<std::int32_t>(s, "FlowControl", 0);
     fStripNullChars = ini.ReadBool(s, "StripNullChars", false);
     fEventChar = ini.ReadChar(s, "EventChar", 0);
-    fRTOCharDelayTime = static_cast<std::uint32_t>(ini.ReadInteger(s, "RTOCharDelayTime", 1100));
-    fRTOExtraDelayTime = static_cast<std::uint32_t>(ini.ReadInteger(s, "RTOExtraDelayTime", 250));
-    fClusterSize = static_cast<std::uint32_t>(ini.ReadInteger(s, "ClusterSize", 3072));
-    fRxQueueSize = static_cast<std::uint32_t>(ini.ReadInteger(s, "RxQueueSize", 4096));
-    fTxQueueSize = static_cast<std::uint32_t>(ini.ReadInteger(s, "TxQueueSize", 4096));
-    fWTOCharDelayTime = static_cast<std::uint32_t>(ini.ReadInteger(s, "WTOCharDelayTime", 1100));
-    fWTOExtraDelayTime = static_cast<std::uint32_t>(ini.ReadInteger(s, "WTOExtraDelayTime", 250));
+    fRTOCharDelayTime = ini.ReadNumber<std::uint32_t>(s, "RTOCharDelayTime", 1100);
+    fRTOExtraDelayTime = ini.ReadNumber<std::uint32_t>(s, "RTOExtraDelayTime", 250);
+    fClusterSize = ini.ReadNumber<std::uint32_t>(s, "ClusterSize", 3072);
+    fRxQueueSize = ini.ReadNumber<std::uint32_t>(s, "RxQueueSize", 4096);
+    fTxQueueSize = ini.ReadNumber<std::uint32_t>(s, "TxQueueSize", 4096);
+    fWTOCharDelayTime = ini.ReadNumber<std::uint32_t>(s, "WTOCharDelayTime", 1100);
+    fWTOExtraDelayTime = ini.ReadNumber<std::uint32_t>(s, "WTOExtraDelayTime", 250);
     fXTOAuto = ini.ReadBool(s, "XTOAuto", true);
     fRTSState = ini.ReadBool(s, "RTSState", true);
     fDTRState = ini.ReadBool(s, "DTRState", true);
     fBREAKState = ini.ReadBool(s, "BREAKState", false);
-    fErrorNoise = static_cast<std::uint8_t>(ini.ReadInteger(s, "ErrorNoise", 2));
+    fErrorNoise = ini.ReadNumber<std::uint8_t>(s, "ErrorNoise", 2);
     SetActive(ini.ReadBool(s, "Active", false));
-  } catch (const RegIniError&) {
-    ReportError(0x1212, 0, "Fehler: Laden der Einstellungen", kError);
+  } catch (const std::exception& e) {
+    ReportError(0x1212, 0, SettingsFailureText("Fehler: Laden der Einstellungen", e), kError);
     return;
   }
   ReportError(0x1211, 0, "Meldung: Einstellungen geladen", kMessage);

@@ -1,38 +1,41 @@
 #include "util/RegIniFile.h"
 
+#include <algorithm>
+
 #include "util/ByteText.h"
 
 using platform::RegStatus;
 using platform::RegType;
 using platform::RegValue;
 
-std::optional<std::int64_t> ParseSettingsNumber(std::string_view text) {
-  bool negative = false;
-  if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
-    negative = text[0] == '-';
+std::optional<std::int64_t> ParseSettingsNumber(std::string_view text, std::int64_t Min,
+                                                std::int64_t Max) {
+  const bool negative = !text.empty() && text[0] == '-';
+  if (negative) {
+    if (Min >= 0) return std::nullopt;
     text.remove_prefix(1);
   }
-  unsigned base = 10;
-  if (!text.empty() && text[0] == '$') {
-    base = 16;
-    text.remove_prefix(1);
-  }
-  if (text.empty()) return std::nullopt;
-  std::int64_t value = 0;
+  if (text.empty() || text.size() > 19) return std::nullopt;  // 19 digits fit 63 bits
+  std::uint64_t magnitude = 0;
   for (char c : text) {
-    unsigned digit;
-    if (c >= '0' && c <= '9')
-      digit = static_cast<unsigned>(c - '0');
-    else if (base == 16 && c >= 'a' && c <= 'f')
-      digit = static_cast<unsigned>(c - 'a' + 10);
-    else if (base == 16 && c >= 'A' && c <= 'F')
-      digit = static_cast<unsigned>(c - 'A' + 10);
-    else
-      return std::nullopt;
-    value = value * base + digit;
-    if (value > 0xFFFFFFFFll) return std::nullopt;
+    if (c < '0' || c > '9') return std::nullopt;
+    magnitude = magnitude * 10 + static_cast<unsigned>(c - '0');
   }
-  return negative ? -value : value;
+  if (magnitude > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+    return std::nullopt;
+  const auto value = negative ? -static_cast<std::int64_t>(magnitude)
+                              : static_cast<std::int64_t>(magnitude);
+  if (value < Min || value > Max) return std::nullopt;
+  return value;
+}
+
+std::string SettingsFailureText(std::string_view text, const std::exception& failure) {
+  std::string out(text);
+  if (dynamic_cast<const RegIniError*>(&failure) && *failure.what()) {
+    out += ": ";
+    out += failure.what();
+  }
+  return out;
 }
 
 std::string TRegIniFile::Key(std::string_view Section) const {
@@ -42,15 +45,31 @@ std::string TRegIniFile::Key(std::string_view Section) const {
   return key;
 }
 
-void TRegIniFile::CreateKey() {
-  if (fRegistry.CreateKey(fRegkey) != RegStatus::Ok)
-    throw RegIniError("cannot create the key " + fRegkey);
-}
-
 void TRegIniFile::WriteString(std::string_view Section, std::string_view Ident,
                               const ByteString& Value) {
-  if (fRegistry.WriteValue(Key(Section), Ident, RegValue::Text(Value)) != RegStatus::Ok)
-    throw RegIniError("cannot write " + std::string(Ident));
+  auto section = std::find_if(fPending.begin(), fPending.end(),
+                              [&](const auto& s) { return s.first == Section; });
+  if (section == fPending.end()) {
+    fPending.emplace_back(std::string(Section), platform::RegValues{});
+    section = std::prev(fPending.end());
+  }
+  auto& values = section->second;
+  const auto value = std::find_if(values.begin(), values.end(), [&](const auto& v) {
+    return platform::EqualsIgnoreAsciiCase(v.first, Ident);
+  });
+  if (value != values.end())
+    value->second = RegValue::Text(Value);
+  else
+    values.emplace_back(std::string(Ident), RegValue::Text(Value));
+}
+
+void TRegIniFile::UpdateFile() {
+  auto pending = std::move(fPending);
+  fPending.clear();
+  fReadSection.reset();
+  for (const auto& [section, values] : pending)
+    if (fRegistry.WriteValues(Key(section), values) != RegStatus::Ok)
+      throw RegIniError(fRegistry.FailureText());
 }
 
 void TRegIniFile::WriteInteger(std::string_view Section, std::string_view Ident,
@@ -68,18 +87,27 @@ void TRegIniFile::WriteChar(std::string_view Section, std::string_view Ident, ch
 
 std::optional<std::string> TRegIniFile::ReadText(std::string_view Section,
                                                  std::string_view Ident) const {
-  RegValue value;
-  switch (fRegistry.ReadValue(Key(Section), Ident, value)) {
-    case RegStatus::Ok:
-      break;
-    case RegStatus::NotFound:
-      return std::nullopt;
-    case RegStatus::Failed:
-      throw RegIniError("cannot read " + std::string(Ident));
+  if (fReadSection != Section) {
+    fReadSection.reset();
+    switch (fRegistry.ReadValues(Key(Section), fRead)) {
+      case RegStatus::Ok:
+        break;
+      case RegStatus::NotFound:
+        fRead.clear();
+        break;
+      case RegStatus::Failed:
+        throw RegIniError(fRegistry.FailureText());
+    }
+    fReadSection = std::string(Section);
   }
-  if (value.type != RegType::String && value.type != RegType::ExpandString)
-    throw RegIniError(std::string(Ident) + " is not a string value");
-  return std::move(value.data);
+  const auto value = std::find_if(fRead.begin(), fRead.end(), [&](const auto& v) {
+    return platform::EqualsIgnoreAsciiCase(v.first, Ident);
+  });
+  if (value == fRead.end()) return std::nullopt;
+  // Not a text: a failure without the store's reason (the store itself is sound).
+  if (value->second.type != RegType::String && value->second.type != RegType::ExpandString)
+    throw RegIniError("");
+  return value->second.data;
 }
 
 ByteString TRegIniFile::ReadString(std::string_view Section, std::string_view Ident,
@@ -88,14 +116,15 @@ ByteString TRegIniFile::ReadString(std::string_view Section, std::string_view Id
 }
 
 std::int64_t TRegIniFile::ReadInteger(std::string_view Section, std::string_view Ident,
-                                      std::int64_t Default) const {
+                                      std::int64_t Default, std::int64_t Min,
+                                      std::int64_t Max) const {
   const auto text = ReadText(Section, Ident);
   if (!text) return Default;
-  return ParseSettingsNumber(*text).value_or(Default);
+  return ParseSettingsNumber(*text, Min, Max).value_or(Default);
 }
 
 bool TRegIniFile::ReadBool(std::string_view Section, std::string_view Ident, bool Default) const {
-  return ReadInteger(Section, Ident, Default ? 1 : 0) != 0;
+  return ReadNumber<std::int32_t>(Section, Ident, Default ? 1 : 0) != 0;
 }
 
 char TRegIniFile::ReadChar(std::string_view Section, std::string_view Ident, char Default) const {

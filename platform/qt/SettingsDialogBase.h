@@ -11,6 +11,7 @@
 #include <QBoxLayout>
 #include <QDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QShowEvent>
 #include <array>
@@ -20,6 +21,7 @@
 
 #include "platform/qt/QtMessages.h"
 #include "util/ByteText.h"
+#include "util/RegIniFile.h"
 
 namespace platform {
 
@@ -86,6 +88,16 @@ class SettingsDialogBase : public QDialog {
     layout->setContentsMargins(8, 4, 8, bottom);
     layout->setSpacing(4);
     return layout;
+  }
+
+  // A number field's text, taken as the stored settings take a number: plain decimal, a
+  // minus only where `min` is below 0, within min..max. Any other text throws
+  // ConversionError, so the same texts are refused here and in the store.
+  static std::int64_t WholeNumber(const QLineEdit* edit, std::int64_t min, std::int64_t max) {
+    const std::string text = edit->text().toStdString();
+    const auto number = ParseSettingsNumber(text, min, max);
+    if (!number) throw ConversionError(text);
+    return *number;
   }
 
   // A caption whose mnemonic moves the focus to `buddy`.

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/ErrorAdvice.h"
 #include "app/TZORurerizudor.h"
 #include "connection/TDoVuverUve.h"
 #include "platform/FakeCommPort.h"
@@ -214,6 +215,79 @@ TEST_F(Form, OnlyTheFirstErrorOfARunEndsItAndOnlyErrors) {
                              "Ort:3030, Code:0006, Art:00"});
   form->RiVadaroverEza1ErrorAbortEvent(&Protocol(), 0x3030, 6, "x", 0);
   EXPECT_EQ(messages.shown.size(), 1u);
+}
+
+TEST_F(Form, ErrorBoxesKeepTheirTextsAndAddOneLineOfAdvice) {
+  // Lock files and processes of a scratch machine.
+  const fs::path root = fs::temp_directory_path() / ("advice-" + std::to_string(getpid()));
+  fs::remove_all(root);
+  fs::create_directories(root / "lock");
+  const std::string self = std::to_string(getpid());
+  fs::create_directories(root / "proc" / self);
+  std::ofstream(root / "proc" / self / "comm") << "minicom\n";
+  std::ofstream(root / "lock" / "LCK..ttyUSB3")
+      << std::string(10 - self.size(), ' ') << self << "\n";
+  fs::create_directories(root / "proc" / "4242" / "fd");
+  std::ofstream(root / "proc" / "4242" / "comm") << "ModemManager\n";
+  fs::create_symlink("/dev/ttyACM97", root / "proc" / "4242" / "fd" / "12");
+  const AdviceSources sources{[this] { return machine_ports; }, (root / "lock").string(),
+                              (root / "proc").string()};
+  form->BoxAdvice = [&] { return ErrorAdvice(*form, sources); };
+
+  const std::string kEnded = "Es ist ein Fehler aufgetreten, das Flashen wird beendet !\r";
+  const std::string kModemManager =
+      "ModemManager prüft neu angeschlossene ttyACM-Geräte einige Sekunden lang: kurz warten "
+      "oder ModemManager beenden (sudo systemctl stop ModemManager).";
+  struct Row {
+    std::string port;
+    std::uint32_t error;  // of the opening; 0: the port opens
+    std::string box;
+  };
+  const Row rows[] = {
+      {"ttyUSB0", EACCES,
+       kEnded + "Ort:1138, Code:000D, Art:00\rHinweis: Keine Berechtigung für /dev/ttyUSB0. Den "
+                "Benutzer in die Gruppe \"dialout\" aufnehmen (sudo usermod -aG dialout $USER) "
+                "und sich neu anmelden."},
+      {"/dev/ttyUSB7", 0,
+       kEnded + "Ort:1138, Code:0002, Art:00\rHinweis: Den Port /dev/ttyUSB7 gibt es nicht. "
+                "Vorhandene Ports: /dev/ttyS0, /dev/ttyUSB0."},
+      {"/dev/ttyUSB3", EBUSY,
+       kEnded + "Ort:1138, Code:0010, Art:00\rHinweis: /dev/ttyUSB3 ist von \"minicom\" (PID " +
+           self + ") belegt: das Programm beenden und erneut flashen."},
+      {"/dev/ttyACM97", EBUSY,
+       kEnded +
+           "Ort:1138, Code:0010, Art:00\rHinweis: /dev/ttyACM97 ist von \"ModemManager\" "
+           "(PID 4242) belegt. " +
+           kModemManager},
+      {"/dev/ttyACM98", EBUSY,
+       kEnded +
+           "Ort:1138, Code:0010, Art:00\rHinweis: /dev/ttyACM98 ist von einem anderen "
+           "Programm belegt. " +
+           kModemManager},
+      {"/dev/ttyUSB1", EIO, kEnded + "Ort:1138, Code:0005, Art:00"},
+  };
+  for (const Row& row : rows) {
+    messages.shown.clear();
+    if (row.error) ports.FailOpen(ComPortDevicePath(row.port), row.error);
+    view.port_text = row.port;
+    form->FlashClick();
+    EXPECT_EQ(Boxes(), Strings{row.box}) << row.port;
+  }
+
+  // A device that does not answer: the link gives up, or the run's time runs out.
+  const std::string kNoAnswer =
+      "\rHinweis: Das Gerät antwortet nicht. Ist es eingeschaltet und "
+      "im Flashmodus, und steckt das Kabel am gewählten Port?";
+  messages.shown.clear();
+  Start();
+  form->RiVadaroverEza1ErrorAbortEvent(&Protocol(), 0x3031, 3, "x", 0);
+  Protocol().OnErrorAbortEvent = nullptr;
+  form->FlashClick();
+  loop.Advance(std::chrono::milliseconds(300000));
+  EXPECT_EQ(Boxes(), (Strings{kEnded + "Ort:3031, Code:0003, Art:00" + kNoAnswer,
+                              std::string(flasher_text::kTimeOut) + kNoAnswer}));
+  EXPECT_EQ(messages.shown[1].kind, MessageKind::Error);
+  fs::remove_all(root);
 }
 
 // --- The dialogue ---------------------------------------------------------------------

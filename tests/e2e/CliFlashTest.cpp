@@ -4,6 +4,7 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "app/FirmwareImages.h"
@@ -150,6 +151,7 @@ TEST_F(CliFlash, MuteDeviceEndsWithTheLinkError) {
   const std::string port = StartDevice({"--mute"});
   EXPECT_EQ(Flash({"--port", port}), 4) << Out() << Err();
   EXPECT_NE(Out().find("Ort:3031, Code:0003, Art:00"), std::string::npos) << Out();
+  EXPECT_NE(Err().find("Hinweis: Das Gerät antwortet nicht."), std::string::npos) << Err();
 }
 
 TEST_F(CliFlash, SlowDeviceEndsAtTheTimeOut) {
@@ -162,6 +164,11 @@ TEST_F(CliFlash, SlowDeviceEndsAtTheTimeOut) {
 TEST_F(CliFlash, PortThatDoesNotExist) {
   EXPECT_EQ(Flash({"--port", Path("no-such-port")}), 4);
   EXPECT_NE(Out().find("Ort:1138, Code:0002, Art:00"), std::string::npos) << Out();
+  // The advice goes with the error texts, one line, below the report's own text.
+  const std::string err = Err();
+  EXPECT_EQ(err.rfind("Hinweis: Den Port " + Path("no-such-port") + " gibt es nicht. ", 0), 0u)
+      << err;
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
 }
 
 TEST_F(CliFlash, HangUpInTheMiddle) {

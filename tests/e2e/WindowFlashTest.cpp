@@ -48,6 +48,8 @@ TEST(WindowFlash, FlashButtonRunsTheWholeDialogue) {
   EXPECT_EQ(window.size(), QSize(537, 192));
   EXPECT_FALSE(window.Dateiname->isVisibleTo(&window)) << "normal mode hides the developer row";
   ASSERT_EQ(window.Port->count(), 1);
+  EXPECT_EQ(window.Port->itemText(0).toStdString(), lines[0]) << "the item names the port";
+  EXPECT_EQ(window.Port->itemData(0, Qt::ToolTipRole).toString().toStdString(), "Pseudo-Terminal");
   window.Port->setCurrentIndex(0);
   window.Dateiname->setText(QString::fromStdString(dir + "/image.bin"));
   window.OnFlashClick = [&] { form.FlashClick(); };

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,6 +41,13 @@ std::string AllBytes() {
   return s;
 }
 
+// Every byte a name may hold: CR and LF cannot be stored in one.
+std::string NameBytes() {
+  std::string s = AllBytes();
+  std::erase_if(s, [](char c) { return c == '\r' || c == '\n'; });
+  return s;
+}
+
 }  // namespace
 
 TEST_F(FileRegistryTest, MissingFileIsAnEmptyStore) {
@@ -58,7 +67,7 @@ TEST_F(FileRegistryTest, EveryTypeAndByteValueSurvivesAFreshInstance) {
     ASSERT_EQ(reg.WriteValue("Software\\Quenzhal\\DaVevureRezDefaultSettings", "XONChar",
                              RegValue::Text(std::string(1, '\x0b'))),
               RegStatus::Ok);
-    ASSERT_EQ(reg.WriteValue("Software\\Quenzhal\\All", AllBytes(), RegValue::Text(AllBytes())),
+    ASSERT_EQ(reg.WriteValue("Software\\Quenzhal\\All", NameBytes(), RegValue::Text(AllBytes())),
               RegStatus::Ok);
     ASSERT_EQ(reg.WriteValue("Software\\Quenzhal\\All", "dw",
                              RegValue{RegType::Dword, std::string("\x08\0\0\0", 4)}),
@@ -75,7 +84,7 @@ TEST_F(FileRegistryTest, EveryTypeAndByteValueSurvivesAFreshInstance) {
   }
   FileRegistry again(path_);
   RegValue value;
-  ASSERT_EQ(again.ReadValue("software\\quenzhal\\all", AllBytes(), value), RegStatus::Ok);
+  ASSERT_EQ(again.ReadValue("software\\quenzhal\\all", NameBytes(), value), RegStatus::Ok);
   EXPECT_EQ(value, RegValue::Text(AllBytes()));
   ASSERT_EQ(again.ReadValue("Software\\Quenzhal\\DaVevureRezDefaultSettings", "XONChar", value),
             RegStatus::Ok);
@@ -99,15 +108,34 @@ TEST_F(FileRegistryTest, EveryTypeAndByteValueSurvivesAFreshInstance) {
 
 TEST_F(FileRegistryTest, DamagedOrUnreadableFileFailsAndIsNeverOverwritten) {
   fs::create_directories(fs::path(path_).parent_path());
+  // Damage inside [Software] makes that key unreadable; a line that may have been a key line
+  // also every key the file lacks. [Other] stays readable, nothing may be written, and the
+  // reason names the file and the line.
+  const std::string intact = "; kept\n[Other]\n\"v\"=sz:\"kept\"\n[Software]\n";
   for (const char* damaged :
        {"[Software\\Quenzhal\n", "\"a\"=sz:\"unterminated\n", "\"a\"=dword:0g\n",
         "\"a\"=weird:\"x\"\n", "garbage\n", "\"a\"=sz:\"bad \\q escape\"\n"}) {
-    { std::ofstream(path_, std::ios::binary) << damaged; }
+    const std::string text = intact + damaged + "\"b\"=sz:\"after\"\n";
+    { std::ofstream(path_, std::ios::binary) << text; }
     FileRegistry reg(path_);
     RegValue value;
-    EXPECT_EQ(reg.ReadValue("Software", "a", value), RegStatus::Failed) << damaged;
-    EXPECT_EQ(reg.WriteValue("Software", "a", RegValue::Text("x")), RegStatus::Failed) << damaged;
-    EXPECT_EQ(FileText(), damaged) << "a damaged file is left as it is";
+    const bool key_line = damaged[0] != '"';
+    // A damaged key line is no damage of the (empty) key before it.
+    EXPECT_EQ(reg.ReadValue("Software", "a", value),
+              damaged[0] == '[' ? RegStatus::NotFound : RegStatus::Failed)
+        << damaged;
+    ASSERT_EQ(reg.ReadValue("Other", "v", value), RegStatus::Ok) << damaged;
+    EXPECT_EQ(value.data, "kept");
+    EXPECT_EQ(reg.ReadValue("Missing", "a", value),
+              key_line ? RegStatus::Failed : RegStatus::NotFound)
+        << damaged;
+    if (key_line) {
+      EXPECT_NE(reg.FailureText().find(path_ + ", Zeile 5"), std::string::npos)
+          << reg.FailureText();
+    }
+    EXPECT_EQ(reg.WriteValue("Other", "a", RegValue::Text("x")), RegStatus::Failed) << damaged;
+    EXPECT_NE(reg.FailureText().find("Zeile 5"), std::string::npos);
+    EXPECT_EQ(FileText(), text) << "a damaged file is left as it is";
   }
   fs::remove(path_);
   fs::create_directory(path_);  // a folder where the file should be cannot be read
@@ -142,6 +170,86 @@ TEST_F(FileRegistryTest, ConcurrentWritersKeepEachOthersValues) {
   std::vector<std::string> names;
   ASSERT_EQ(FileRegistry(path_).ValueNames("K", names), RegStatus::Ok);
   EXPECT_EQ(names.size(), static_cast<std::size_t>(kWriters * kValues));
+}
+
+// A whole set is one replacement: a reader running beside two savers sees one saver's set
+// or the other's, never a mix (once each value was a save of its own).
+TEST_F(FileRegistryTest, ConcurrentSetsAreSeenWholeAndEachSetIsOneReplacement) {
+  constexpr int kSaves = 40;
+  auto set = [](char who) {
+    RegValues values;
+    for (int v = 0; v < 27; ++v) values.emplace_back("v" + std::to_string(v), RegValue::Text({who}));
+    return values;
+  };
+  {
+    FileRegistry first(path_);
+    ASSERT_EQ(first.WriteValues("K", set('a')), RegStatus::Ok);
+    EXPECT_EQ(first.Count().replaces, 1);
+    EXPECT_LE(first.Count().fsyncs, 2);
+    EXPECT_EQ(first.Count().reads, 1);
+  }
+  std::vector<pid_t> children;
+  for (char who : {'a', 'b'}) {
+    const pid_t child = fork();
+    if (child == 0) {
+      FileRegistry reg(path_);
+      bool ok = true;
+      for (int i = 0; i < kSaves; ++i) ok = ok && reg.WriteValues("K", set(who)) == RegStatus::Ok;
+      _exit(ok ? 0 : 1);
+    }
+    children.push_back(child);
+  }
+  FileRegistry reader(path_);
+  int mixed = 0;
+  int reads = 0;
+  for (bool running = true; running;) {
+    RegValues values;
+    ASSERT_EQ(reader.ReadValues("K", values), RegStatus::Ok) << reader.FailureText();
+    ASSERT_EQ(values.size(), 27u);
+    for (const auto& value : values) mixed += value.second.data != values[0].second.data;
+    ++reads;
+    running = false;
+    for (pid_t child : children) running = running || waitpid(child, nullptr, WNOHANG) == 0;
+  }
+  EXPECT_EQ(mixed, 0) << "in " << reads << " reads";
+  EXPECT_EQ(reader.Count().reads, reads) << "one read of the file each";
+}
+
+// Another program's lock is waited for within the bound, then the change fails with its
+// reason and the file stays as it is.
+TEST_F(FileRegistryTest, LockWaitIsBoundedAndSaysWhy) {
+  FileRegistry reg(path_);
+  ASSERT_EQ(reg.WriteValue("K", "v", RegValue::Text("old")), RegStatus::Ok);
+  const std::string before = FileText();
+  const int held = open((path_ + ".lock").c_str(), O_RDWR);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  EXPECT_EQ(FileRegistry::kDefaultLockWait, std::chrono::milliseconds(2000));
+  reg.SetLockWait(std::chrono::milliseconds(50));
+  EXPECT_EQ(reg.WriteValue("K", "v", RegValue::Text("new")), RegStatus::Failed);
+  EXPECT_NE(reg.FailureText().find("ein anderes Programm speichert gerade " + path_),
+            std::string::npos)
+      << reg.FailureText();
+  EXPECT_EQ(FileText(), before);
+  RegValue value;
+  EXPECT_EQ(reg.ReadValue("K", "v", value), RegStatus::Ok) << "reading needs no lock";
+  close(held);
+  EXPECT_EQ(reg.WriteValue("K", "v", RegValue::Text("new")), RegStatus::Ok);
+}
+
+// Names the file cannot hold are refused before anything is written.
+TEST_F(FileRegistryTest, NamesThatCannotBeStoredAreRefused) {
+  FileRegistry reg(path_);
+  ASSERT_EQ(reg.WriteValue("K", "v", RegValue::Text("x")), RegStatus::Ok);
+  const std::string before = FileText();
+  for (const auto& [key, name] : std::vector<std::pair<std::string, std::string>>{
+           {"K\nL", "v"}, {"K\rL", "v"}, {"K\\[L", "v"}, {"[K", "v"}, {"K", "a\nb"}, {"K", "a\r"}}) {
+    EXPECT_EQ(reg.WriteValue(key, name, RegValue::Text("y")), RegStatus::Failed) << key << name;
+    EXPECT_FALSE(reg.FailureText().empty());
+  }
+  EXPECT_EQ(FileText(), before);
+  EXPECT_EQ(reg.WriteValue("K", "[v]", RegValue::Text("y")), RegStatus::Ok)
+      << "a quoted value name may begin with a bracket";
 }
 
 TEST(FileRegistryPath, EnvironmentChoosesTheFile) {

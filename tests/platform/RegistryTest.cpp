@@ -8,9 +8,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "platform/MachineRegistry.h"
 #include "platform/MemoryRegistry.h"
+#include "platform/PortDescription.h"
 
 using namespace platform;
 namespace fs = std::filesystem;
@@ -123,6 +125,54 @@ TEST_F(FakeMachine, NoPortsMeansNoKeys) {
   auto view = ScanMachineRegistry(sources_);
   EXPECT_EQ(view->KeyExists(kUartKey), RegStatus::NotFound);
   EXPECT_EQ(view->KeyExists(kSerialCommKey), RegStatus::NotFound);
+}
+
+TEST_F(FakeMachine, PortsDescribeWhatTheyAre) {
+  // A USB adapter: the tty's device is the usb-serial port below the interface below the
+  // USB device, which has the ids and texts.
+  auto usb = [&](const std::string& tty, const std::map<std::string, std::string>& attributes) {
+    AddTty(tty, -1, true);
+    const fs::path device = root_ / "devices" / ("usb-" + tty);
+    const fs::path port = device / "1-2:1.0" / tty;
+    fs::create_directories(port);
+    for (const auto& [name, value] : attributes) std::ofstream(device / name) << value << "\n";
+    fs::remove(root_ / "sys" / tty / "device");
+    fs::create_directory_symlink(port, root_ / "sys" / tty / "device");
+  };
+  usb("ttyUSB0", {{"idVendor", "0403"},
+                  {"idProduct", "6001"},
+                  {"manufacturer", "FTDI"},
+                  {"product", "FT232R USB UART"},
+                  {"serial", "A50285BI"}});
+  usb("ttyUSB1", {{"idVendor", "10c4"},
+                  {"idProduct", "ea60"},
+                  {"manufacturer", "Silicon Labs"},
+                  {"product", "Silicon Labs CP210x UART Bridge"}});
+  usb("ttyACM0", {{"idVendor", "2341"}, {"idProduct", "0043"}});
+  AddTty("ttyS2", 4, true);
+  AddTty("tty5", -1, false);
+  const fs::path by_id = root_ / "dev" / "serial" / "by-id";
+  fs::create_directories(by_id);
+  const fs::path stable = by_id / "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+  fs::create_symlink("../../ttyUSB0", stable);
+  fs::create_directories(root_ / "dev" / "pts");
+  fs::create_symlink("/dev/null", root_ / "dev" / "pts" / "7");
+  fs::create_symlink(root_ / "dev" / "pts" / "7", root_ / "ports" / "MirbaZento-Simulator");
+
+  const std::string dev = (root_ / "dev").string();
+  const std::pair<std::string, std::string> rows[] = {
+      {dev + "/ttyUSB0",
+       "FTDI FT232R USB UART, Seriennummer A50285BI, USB 0403:6001, " + stable.string()},
+      {stable.string(),
+       "FTDI FT232R USB UART, Seriennummer A50285BI, USB 0403:6001, " + dev + "/ttyUSB0"},
+      {dev + "/ttyUSB1", "Silicon Labs CP210x UART Bridge, USB 10c4:ea60"},
+      {dev + "/ttyACM0", "USB-Gerät, USB 2341:0043"},
+      {dev + "/ttyS2", "serielle Schnittstelle der Hauptplatine"},
+      {(root_ / "ports" / "MirbaZento-Simulator").string(), "Pseudo-Terminal, " + dev + "/pts/7"},
+      {dev + "/tty5", ""},
+      {dev + "/ttyUSB9", ""},
+  };
+  for (const auto& [path, text] : rows) EXPECT_EQ(DescribePort(path, sources_), text) << path;
 }
 
 TEST(MachineView, ThisMachineListsOnlyPortsThatOpenAsTerminals) {

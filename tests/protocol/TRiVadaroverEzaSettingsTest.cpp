@@ -120,8 +120,14 @@ TEST_F(ProtocolSettings, FailingOrDamagedStoreGivesTheFailureReports) {
   p.SetProtokoll(TProtokoll::p3964R);
   p.ReadSettings(kRegkey, kSubKey);
   p.WriteSettings(kRegkey, kSubKey);
-  EXPECT_EQ(Events(),
-            "abort 3022/0/0 Fehler beim Laden der Einstellungen; "
-            "abort 3012/0/0 Fehler beim Speichern der Einstellungen");
+  // Both reports name the file and the damaged line.
+  const std::string damage = scratch.Path() + ", Zeile 1, ist beschädigt";
+  const std::string seen = Events();
+  EXPECT_TRUE(seen.starts_with("abort 3022/0/0 Fehler beim Laden der Einstellungen: " + damage))
+      << seen;
+  EXPECT_NE(seen.find("; abort 3012/0/0 Fehler beim Speichern der Einstellungen: " + damage),
+            std::string::npos)
+      << seen;
   EXPECT_EQ(p.Protokoll(), TProtokoll::p3964R);
+  EXPECT_EQ(scratch.Text(), "[Software\\Quenzhal\n");
 }

@@ -2,18 +2,22 @@
 // received-byte filter, and the port itself over pseudo-terminals.
 #include <asm/termbits.h>
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "platform/CommPort.h"
 #include "platform/LinuxCommPort.h"
+#include "platform/UucpLock.h"
 #include "tests/serial/Pty.h"
 
 using namespace platform;
@@ -184,6 +188,64 @@ TEST(LinuxPort, OpeningIsExclusiveUntilClosed) {
   EXPECT_EQ(first->SetCommMask(EV_ALL), static_cast<std::uint32_t>(EBADF));
   auto second = SystemCommPorts().Open(pty.Path(), error);
   EXPECT_NE(second, nullptr) << "closing gives the port back: " << error;
+}
+
+TEST(LinuxPort, LockFilesOfOtherSerialProgramsAreHonouredAndOursRemoved) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("uucp-" + std::to_string(getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const auto ports = MakeLinuxCommPorts(dir.string());
+  Pty pty;
+  // Opened by a long stable name, locked by the device's own name as other programs lock it.
+  const fs::path link = dir / ("usb-Prolific_Technology_Inc._USB-Serial_Controller_D_" +
+                               std::string(40, 'B') + "-if00-port0");
+  fs::create_symlink(pty.Path(), link);
+  const fs::path lock = dir / UucpLockName(pty.Path());
+  auto read_lock = [&] {
+    std::ifstream in(lock);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  auto pid_text = [](int pid) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%10d\n", pid);
+    return std::string(text);
+  };
+  const pid_t dead = fork();
+  if (dead == 0) _exit(0);
+  ASSERT_GT(dead, 0);
+  waitpid(dead, nullptr, 0);
+
+  const std::pair<std::string, bool> planted[] = {
+      {"", false},              // no lock file
+      {pid_text(1), true},      // a live process holds the port
+      {pid_text(dead), false},  // stale: its process is gone
+      {"garbage\n", false},     // no pid at all: nobody could ever clear it
+      {std::string("\0\0\0\0", 4), false}};
+  for (const auto& [content, busy] : planted) {
+    if (!content.empty()) std::ofstream(lock, std::ios::binary) << content;
+    std::uint32_t error = 0;
+    auto port = ports->Open(link.string(), error);
+    if (busy) {
+      EXPECT_EQ(port, nullptr) << content;
+      EXPECT_EQ(error, static_cast<std::uint32_t>(EBUSY)) << "busy, not missing: " << content;
+      EXPECT_EQ(read_lock(), content) << "another program's lock stays";
+      fs::remove(lock);
+      continue;
+    }
+    ASSERT_NE(port, nullptr) << content << ": " << error;
+    EXPECT_EQ(read_lock(), pid_text(getpid())) << content;
+    EXPECT_EQ(ports->Open(pty.Path(), error), nullptr);
+    EXPECT_EQ(error, static_cast<std::uint32_t>(EBUSY));
+    EXPECT_EQ(port->CloseHandle(), 0u);
+    EXPECT_FALSE(fs::exists(lock)) << "removed at close";
+  }
+
+  // Where no lock file can be written the port opens all the same.
+  auto unlocked = MakeLinuxCommPorts((dir / "missing").string());
+  std::uint32_t error = 0;
+  EXPECT_NE(unlocked->Open(pty.Path(), error), nullptr) << error;
+  fs::remove_all(dir);
 }
 
 // --- The open port ----------------------------------------------------------------------

@@ -86,14 +86,14 @@ TEST_F(SerialDialog, CaptionGroupsItemListsAndButtons) {
 }
 
 TEST_F(SerialDialog, ValuesOutsideTheListsShowTheFallbackAndOkStoresIt) {
-  com->SetComPort("/dev/ttyACM9");  // not among the ports found
+  com->SetComPort("/dev/ttyACM9");  // not among the ports found: kept as the box's text
   com->SetDataBits(9);
   com->SetFlowControl(0x1000);
   com->SetBaudRate(31250);
   com->SetStopBits(7);
   // The initial ErrorNoise is 255.
   TDaDudaroDevIza& d = Show();
-  EXPECT_EQ(Selected(d.CBPort), "COM2");
+  EXPECT_EQ(d.CBPort->currentText().toStdString(), "/dev/ttyACM9");
   EXPECT_EQ(Selected(d.CBData), "8 Bits");
   EXPECT_EQ(Selected(d.CBFlow), "None (*)");
   EXPECT_EQ(Selected(d.CBBaud), "9600");
@@ -102,7 +102,7 @@ TEST_F(SerialDialog, ValuesOutsideTheListsShowTheFallbackAndOkStoresIt) {
   Click(d.OKBtn);
   EXPECT_EQ(d.result(), platform::mrOk);
   EXPECT_FALSE(d.isVisible());
-  EXPECT_EQ(com->ComPort(), "COM2");
+  EXPECT_EQ(com->ComPort(), "/dev/ttyACM9");
   EXPECT_EQ(com->DataBits(), 8);
   EXPECT_EQ(com->FlowControl(), 0);
   EXPECT_EQ(com->BaudRate(), 9600u);
@@ -111,12 +111,23 @@ TEST_F(SerialDialog, ValuesOutsideTheListsShowTheFallbackAndOkStoresIt) {
   EXPECT_TRUE(messages.shown.empty());
 }
 
-TEST_F(SerialDialog, PortMissingFromTheListAndNoCom2GivesAnEmptyName) {
+TEST_F(SerialDialog, PortMissingFromTheListStaysAndOnlyAnEmptiedBoxGivesAnEmptyName) {
+  // Once the box was left empty and OK stored an empty name.
   com->SetComPort("/dev/ttyACM9");
   TDaDudaroDevIza& d = Show({"/dev/ttyS0"});
   EXPECT_EQ(Selected(d.CBPort), "<none>");
+  EXPECT_EQ(d.CBPort->currentText().toStdString(), "/dev/ttyACM9");
   Click(d.OKBtn);
+  EXPECT_EQ(com->ComPort(), "/dev/ttyACM9");
+  EXPECT_EQ(Items(d.CBPort), (Strings{"/dev/ttyS0"})) << "the kept name is no entry";
+
+  // Emptied by the user it is empty; an empty name shows COM2 when the list has it.
+  Show({"/dev/ttyS0"});
+  dialog->CBPort->setEditText("");
+  Click(dialog->OKBtn);
   EXPECT_EQ(com->ComPort(), "");
+  Show({"/dev/ttyS0", "COM2"});
+  EXPECT_EQ(Selected(dialog->CBPort), "COM2");
 }
 
 TEST_F(SerialDialog, EveryValueGoesThereAndBackCharactersZeroElevenAndTwoFiftyFive) {
@@ -245,17 +256,20 @@ TEST_F(SerialDialog, WithDefaultTimingTheTimingFieldsAreIgnored) {
   EXPECT_EQ(com->RTOExtraDelayTime(), 250u);
 }
 
-TEST_F(SerialDialog, LimitsAbove100WarnAndLimitOnlyTheLowByteCounts) {
+TEST_F(SerialDialog, LimitsAbove100WarnAndLimitsBeyondTheByteAreNoNumber) {
   com->SetErrorNoise(1);
   TDaDudaroDevIza& d = Show();
   d.CBReport->setCurrentIndex(1);
   d.XOnLimitEdit->setText("150");
-  d.XOffLimitEdit->setText("300");
+  d.XOffLimitEdit->setText("300");  // once cut to its low byte, 44, without a word
   Click(d.OKBtn);
   EXPECT_EQ(com->XONLimDiv(), 100);
-  EXPECT_EQ(com->XOFFLimDiv(), 44);
+  EXPECT_EQ(com->XOFFLimDiv(), 33);
   ASSERT_EQ(Reported(), (std::vector<std::uint32_t>{0x1011}));
   EXPECT_EQ(reports[0].code, 150u);
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_EQ(messages.shown[0].text, "'300' ist kein gültiger Integerwert");
+  EXPECT_TRUE(d.isVisible());
 }
 
 TEST_F(SerialDialog, CharacterFieldsTakeEveryFormAndRefuseWhatIsNoByte) {

@@ -209,14 +209,14 @@ TEST_F(SerialSettings, MissingSubkeyGivesEveryDefaultClosesThePortAndReportsSucc
   EXPECT_EQ(store.WriteCount(), 0) << "reading writes nothing";
 }
 
-TEST_F(SerialSettings, TextsThatAreNoNumbersGiveTheDefaultNumbersKeepTheFieldWidth) {
+TEST_F(SerialSettings, TextsThatAreNoNumbersAndNumbersBeyondTheFieldsTypeGiveTheDefault) {
   platform::MemoryRegistry store;
   auto put = [&](const char* name, std::string text) {
     store.WriteValue(kKey, name, RegValue::Text(std::move(text)));
   };
   put("ComPort", "");
   put("BaudRate", "fast");
-  put("DataBits", "300");
+  put("DataBits", "300");  // beyond the byte: once cut to 44
   put("XONLimDiv", "150");  // straight into the field: no 100 limit, no warning
   put("ParityErrorChar", "");
   put("XONChar", "AB");
@@ -225,7 +225,10 @@ TEST_F(SerialSettings, TextsThatAreNoNumbersGiveTheDefaultNumbersKeepTheFieldWid
   put("RTSState", "2");
   put("DTRState", "0");
   put("StripNullChars", "");
-  put("ErrorNoise", "$FF");
+  put("ErrorNoise", "$FF");  // hexadecimal is no stored number: once 255
+  put("StopBits", "+1");
+  put("RxQueueSize", "-1");  // unsigned: once 4294967295
+  put("ClusterSize", "4294967295");
   put("FlowControl", "-2147483648");
   com->SetRegistry(&store);
   com->SetParityErrorChar('x');
@@ -234,7 +237,7 @@ TEST_F(SerialSettings, TextsThatAreNoNumbersGiveTheDefaultNumbersKeepTheFieldWid
   com->ReadSettings(kRegkey, kSubKey);
   EXPECT_EQ(com->ComPort(), "") << "an empty stored name stays empty";
   EXPECT_EQ(com->BaudRate(), 9600u);
-  EXPECT_EQ(com->DataBits(), 44);
+  EXPECT_EQ(com->DataBits(), 8);
   EXPECT_EQ(com->XONLimDiv(), 150);
   EXPECT_EQ(com->ParityErrorChar(), '\0');
   EXPECT_EQ(com->XONChar(), 'A');
@@ -243,7 +246,10 @@ TEST_F(SerialSettings, TextsThatAreNoNumbersGiveTheDefaultNumbersKeepTheFieldWid
   EXPECT_TRUE(com->RTSState());
   EXPECT_FALSE(com->DTRState());
   EXPECT_FALSE(com->StripNullChars());
-  EXPECT_EQ(com->ErrorNoise(), 255);
+  EXPECT_EQ(com->ErrorNoise(), 2);
+  EXPECT_EQ(com->StopBits(), 0);
+  EXPECT_EQ(com->RxQueueSize(), 4096u);
+  EXPECT_EQ(com->ClusterSize(), 4294967295u);
   EXPECT_EQ(com->FlowControl(), INT32_MIN);
   EXPECT_EQ(Reported(), (std::vector<std::uint32_t>{0x1211}));
 }

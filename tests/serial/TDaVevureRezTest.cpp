@@ -88,6 +88,18 @@ TEST_F(Component, PortNamesBecomeDevicePaths) {
   com->SetComPort(longName);
   com->SetActive(true);
   EXPECT_EQ(ports.Opened().back(), "/dev/" + std::string(75, 'x'));
+  com->SetActive(false);
+
+  // Stable names of USB adapters are longer than the cut, which is for bare names only.
+  const std::string byId =
+      "/dev/serial/by-id/usb-Silicon_Labs_CP2102N_USB_to_UART_Bridge_"
+      "Controller_5c2a8e14c8c5eb11a2f36f5c6f4a7b21-if00-port0";
+  ASSERT_GT(byId.size(), 100u);
+  ports.Add(byId);
+  com->SetComPort(byId);
+  com->SetActive(true);
+  EXPECT_TRUE(com->Active());
+  EXPECT_EQ(ports.Opened().back(), byId);
 }
 
 TEST_F(Component, ClosingRunsItsStepsAndLowersTheOutputs) {

@@ -128,11 +128,17 @@ TEST(Utf8ToLatin1, CharactersBecomeBytesOthersAQuestionMarkBrokenBytesThemselves
   EXPECT_EQ(Utf8ToLatin1("\xE4x\x80\xC0\xAF\xE2\x82"), "\xE4x\x80\xC0\xAF\xE2\x82");
 }
 
-TEST(ParseSettingsNumber, DecimalHexSignAndThe32BitMagnitude) {
-  EXPECT_EQ(ParseSettingsNumber("4294967295"), 4294967295);
-  EXPECT_EQ(ParseSettingsNumber("-2147483648"), -2147483648);
-  EXPECT_EQ(ParseSettingsNumber("$ff"), 255);
-  EXPECT_EQ(ParseSettingsNumber("+7"), 7);
-  for (const char* bad : {"", "-", "$", "4294967296", " 1", "1 ", "12a", "0x10"})
-    EXPECT_EQ(ParseSettingsNumber(bad), std::nullopt) << bad;
+TEST(ParseSettingsNumber, PlainDecimalWithinTheRangeOfTheValuesType) {
+  EXPECT_EQ(ParseSettingsNumber("4294967295", 0, UINT32_MAX), 4294967295);
+  EXPECT_EQ(ParseSettingsNumber("-2147483648", INT32_MIN, INT32_MAX), -2147483648);
+  EXPECT_EQ(ParseSettingsNumber("007", 0, 255), 7);
+  EXPECT_EQ(ParseSettingsNumber("-0", -1, 1), 0);
+  // Hexadecimal, a plus, blanks and numbers beyond the type were once taken ("$4B00" as
+  // 19200, "3000000000" as a negative 32-bit number).
+  for (const char* bad : {"", "-", "$", "$ff", "$4B00", "+7", "4294967296", " 1", "1 ", "12a",
+                          "0x10", "99999999999999999999"})
+    EXPECT_EQ(ParseSettingsNumber(bad, 0, UINT32_MAX), std::nullopt) << bad;
+  EXPECT_EQ(ParseSettingsNumber("3000000000", INT32_MIN, INT32_MAX), std::nullopt);
+  EXPECT_EQ(ParseSettingsNumber("-5", 0, UINT32_MAX), std::nullopt) << "unsigned: no minus";
+  EXPECT_EQ(ParseSettingsNumber("256", 0, UINT8_MAX), std::nullopt);
 }
