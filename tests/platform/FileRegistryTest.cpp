@@ -178,7 +178,8 @@ TEST_F(FileRegistryTest, ConcurrentSetsAreSeenWholeAndEachSetIsOneReplacement) {
   constexpr int kSaves = 40;
   auto set = [](char who) {
     RegValues values;
-    for (int v = 0; v < 27; ++v) values.emplace_back("v" + std::to_string(v), RegValue::Text({who}));
+    for (int v = 0; v < 27; ++v)
+      values.emplace_back(std::string("v").append(std::to_string(v)), RegValue::Text({who}));
     return values;
   };
   {
