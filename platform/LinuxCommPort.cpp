@@ -721,7 +721,16 @@ class LinuxCommPort final : public CommPort {
     if (gone_) return;
     gone_ = true;
     gone_error_ = static_cast<std::uint32_t>(error);
-    if (write_ == WriteState::Pending) FailWrite(gone_error_);
+    if (write_ == WriteState::Pending) {
+      // A device that restarts as soon as it has taken its last acknowledgement must not
+      // turn that write into a failure (a second, wrong verdict): what the driver took is
+      // counted as sent, and the loss of the line is reported once by the status poll.
+      if (tx_.empty()) {
+        write_ = WriteState::Done;
+      } else {
+        FailWrite(gone_error_);
+      }
+    }
     tx_active_ = false;
   }
 
@@ -780,7 +789,10 @@ class LinuxCommPort final : public CommPort {
       tx_active_ = true;
     }
     if (!tx_.empty()) return;
-    if (const std::uint32_t error = LookAtOutput()) return FailWrite(error);
+    if (const std::uint32_t error = LookAtOutput()) {
+      if (write_ == WriteState::Pending) FailWrite(error);
+      return;
+    }
     if (!tx_active_) write_ = WriteState::Done;
   }
 

@@ -299,6 +299,7 @@ TEST_F(Form, ErrorBoxesKeepTheirTextsAndAddOneLineOfAdvice) {
                               std::string(flasher_text::kTimeOut) + kNoAnswer}));
   EXPECT_EQ(messages.shown[1].kind, MessageKind::Error);
   fs::remove_all(root);
+}
 
 // A device that restarts as it leaves flash mode is gone when the port closes: the purge
 // fails, and that report must not become a second end of the run. Nor may anything the
