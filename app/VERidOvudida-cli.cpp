@@ -1,7 +1,5 @@
 // The flasher on the command line: the same run as the window, for automation and for
 // workshops without a desktop.
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +10,7 @@
 #include "app/TZORurerizudor.h"
 #include "connection/TDoVuverUve.h"
 #include "platform/StdMainLoop.h"
+#include "platform/System.h"
 #include "serial/TDaVevureRez.h"
 #include "util/ComPortList.h"
 
@@ -98,15 +97,15 @@ int main(int argc, char** argv) {
     limit = std::chrono::milliseconds(std::atol(test_limit));
 
   platform::StdMainLoop loop;
-  ConsoleView view(port, file, stdout, isatty(STDOUT_FILENO) != 0);
+  ConsoleView view(port, file, stdout, platform::IsTerminal(stdout));
   if (!log.empty() && !view.OpenLog(log)) {
     std::fprintf(stderr, "VERidOvudida-cli: cannot write %s: %s\n", log.c_str(),
                  std::strerror(errno));
     return 73;
   }
-  ConsoleMessages messages(loop, view, answer, isatty(STDIN_FILENO) != 0);
+  ConsoleMessages messages(loop, view, answer, platform::IsTerminal(stdin));
   TZORurerizudor form({loop, messages, view, [] { return GetComPortList(); },
-                       argc > 0 ? argv[0] : "", MakeSerialPort, limit});
+                       platform::ExecutablePath(argc > 0 ? argv[0] : nullptr), MakeSerialPort, limit});
   bool ended = false;
   form.OnRunEnded = [&](RunResult) {
     ended = true;

@@ -3,6 +3,7 @@
 
 #include "app/TZORurerizudor.h"
 #include "app/ZORurerizudorWindow.h"
+#include "platform/System.h"
 #include "platform/qt/QtMainLoop.h"
 #include "platform/qt/QtMessages.h"
 #include "serial/TDaVevureRez.h"
@@ -17,7 +18,7 @@ int main(int argc, char** argv) {
   ZORurerizudorWindow window;
   platform::QtMessages messages(&window, flasher_text::kTitle);
   TZORurerizudor form({loop, messages, window, [] { return GetComPortList(); },
-                       argc > 0 ? argv[0] : "", MakeSerialPort, std::chrono::milliseconds(300000)});
+                       platform::ExecutablePath(argc > 0 ? argv[0] : nullptr), MakeSerialPort, std::chrono::milliseconds(300000)});
   window.OnFlashClick = [&form] { form.FlashClick(); };
   window.show();
   return app.exec();

@@ -208,4 +208,9 @@ class CommPortFactory {
 // The operating system's serial ports.
 CommPortFactory& SystemCommPorts();
 
+// The path that opens the port called `name` on this system; at most the name's first 75
+// characters count. Linux: an absolute path as it is, a bare name below /dev/. Windows: the
+// name in the device namespace, "\\.\" followed by the name.
+std::string DevicePath(const std::string& name);
+
 }  // namespace platform

@@ -845,4 +845,9 @@ CommPortFactory& SystemCommPorts() {
   return factory;
 }
 
+std::string DevicePath(const std::string& name) {
+  const std::string cut = name.substr(0, 75);
+  return !cut.empty() && cut.front() == '/' ? cut : "/dev/" + cut;
+}
+
 }  // namespace platform

@@ -22,8 +22,6 @@ constexpr int kEndChecks = 5;
 constexpr auto kEndCheckPeriod = std::chrono::milliseconds(250);
 constexpr auto kServeSlice = std::chrono::milliseconds(5);
 
-constexpr std::size_t kPortNameLimit = 75;
-
 // The handle of a closed port: every call fails as on an invalid handle.
 class ClosedCommPort final : public platform::CommPort {
  public:
@@ -60,11 +58,6 @@ constexpr CharTime kCharTimes[] = {
     {2400, 4500}, {4800, 2300},  {9600, 1100}, {14400, 760}, {19200, 570}, {38400, 290},
     {56000, 200}, {57600, 190},  {115200, 95}, {128000, 85}, {256000, 43},
 };
-
-std::string DevicePath(const ByteString& name) {
-  const ByteString cut = name.substr(0, kPortNameLimit);
-  return !cut.empty() && cut.front() == '/' ? cut : "/dev/" + cut;
-}
 
 }  // namespace
 
@@ -185,7 +178,7 @@ void TDaVevureRez::SwitchPort(bool Activate) {
   if (Activate) {
     ReportError(0x1136, 0, "Meldung: starte Port wieder", kMessage);
     std::uint32_t error = 0;
-    auto port = fPorts.Open(DevicePath(fComPort), error);
+    auto port = fPorts.Open(platform::DevicePath(fComPort), error);
     if (!port) {
       ReportError(0x1138, error, "Fehler: Port Neustart", kError);
       return;

@@ -9,8 +9,9 @@
 // the port and destroying the component wait for the worker within fixed bounds (20 x 75 ms
 // and 5 x 250 ms); a worker that waits for a hand-over meanwhile makes them run out.
 //
-// Port names: an absolute path is opened as it is, a bare name below /dev/ ("ttyUSB0"); at
-// most the first 75 characters of the name count.
+// Port names: opened as platform::DevicePath() makes them (Linux: an absolute path as it
+// is, a bare name below /dev/, "ttyUSB0"; Windows: "\\.\COM3"); at most the first 75
+// characters of the name count.
 #pragma once
 
 #include <algorithm>
