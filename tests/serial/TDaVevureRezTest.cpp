@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "platform/CommPort.h"
 #include "tests/serial/FakePortFixture.h"
 
 using namespace platform::comm;
@@ -60,7 +61,7 @@ TEST_F(Component, OpeningAppliesEverySettingInOrder) {
   EXPECT_EQ(reports[0].noise, 2);
   EXPECT_EQ(reports[0].sender, &owner) << "reports come from the owner";
   EXPECT_EQ(port->Mask(), EV_ALL);
-  EXPECT_EQ(ports.Opened(), (Strings{"/dev/COM2"}));
+  EXPECT_EQ(ports.Opened(), (Strings{platform::DevicePath("COM2")}));
 }
 
 TEST_F(Component, OpeningAMissingPortReportsAndStaysClosed) {
@@ -71,23 +72,24 @@ TEST_F(Component, OpeningAMissingPortReportsAndStaysClosed) {
   EXPECT_EQ(reports[1].code, static_cast<std::uint32_t>(ENOENT));
   EXPECT_EQ(reports[1].msg, "Fehler: Port Neustart");
   EXPECT_EQ(reports[1].noise, 0);
-  EXPECT_EQ(ports.Opened(), (Strings{"/dev/ttyNONE"}));
+  EXPECT_EQ(ports.Opened(), (Strings{platform::DevicePath("ttyNONE")}));
   // Closed as before: a new name is only stored.
   com->SetComPort("ttyOTHER");
   EXPECT_EQ(ports.Opened().size(), 1u);
 }
 
 TEST_F(Component, PortNamesBecomeDevicePaths) {
-  ports.Add("/tmp/ports/link");
-  com->SetComPort("/tmp/ports/link");
-  com->SetActive(true);
-  EXPECT_TRUE(com->Active()) << "an absolute path is used as it is";
-  com->SetActive(false);
-
   const std::string longName(80, 'x');
   com->SetComPort(longName);
   com->SetActive(true);
-  EXPECT_EQ(ports.Opened().back(), "/dev/" + std::string(75, 'x'));
+  EXPECT_EQ(ports.Opened().back(), platform::DevicePath("") + std::string(75, 'x'));
+  com->SetActive(false);
+
+  if (platform::DevicePath("/x") != "/x") return;  // Windows has no paths as port names
+  ports.Add("/tmp/ports/link");
+  com->SetComPort("/tmp/ports/link");
+  com->SetActive(true);
+  EXPECT_TRUE(com->Active()) << "an absolute path is used as it is (Linux)";
 }
 
 TEST_F(Component, ClosingRunsItsStepsAndLowersTheOutputs) {
@@ -104,7 +106,7 @@ TEST_F(Component, ClosingRunsItsStepsAndLowersTheOutputs) {
   Settle(*port);
 
   // The next opening raises both outputs again.
-  auto again = ports.Add("/dev/COM2");
+  auto again = ports.Add(platform::DevicePath("COM2"));
   com->SetActive(true);
   EXPECT_TRUE(com->DTRState());
   EXPECT_TRUE(com->RTSState());
@@ -124,7 +126,7 @@ TEST_F(Component, ClosingFailuresAreReportedAndTheHandleIsForgottenAnyway) {
   EXPECT_EQ(reports[6].code, 8u);
   EXPECT_FALSE(com->Active());
   // The port can be opened again.
-  ports.Add("/dev/COM2");
+  ports.Add(platform::DevicePath("COM2"));
   com->SetActive(true);
   EXPECT_TRUE(com->Active());
 }
@@ -140,7 +142,7 @@ TEST_F(Component, ActiveTrueOnAnOpenPortDoesNothing) {
 
 TEST_F(Component, NewNameRestartsAnOpenPort) {
   auto first = Open("COM2");
-  auto second = ports.Add("/dev/COM3");
+  auto second = ports.Add(platform::DevicePath("COM3"));
   reports.clear();
   com->SetComPort("COM2");
   EXPECT_TRUE(reports.empty()) << "the same name does nothing";
@@ -158,7 +160,7 @@ TEST_F(Component, NewNameRestartsAnOpenPort) {
 }
 
 TEST_F(Component, OpeningFailuresAfterTheOpenAreReportedAndThePortStaysOpen) {
-  auto port = ports.Add("/dev/COM2");
+  auto port = ports.Add(platform::DevicePath("COM2"));
   port->Fail("SetupComm", 11);
   port->Fail("SetCommMask", 12);
   port->Fail("EscapeCommFunction", 13, 2);
