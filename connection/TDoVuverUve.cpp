@@ -142,6 +142,8 @@ void TDoVuverUve::SetActive(bool Value) {
     // A write that never completed (refused, or lost with a closed port) must not hold
     // back every send of the new line.
     SendDataSize = 0;
+    SentToken = 0;
+    WaitForOldWrite = false;
   }
   if (fPCSchnittstelle == TPCSchnittstellenTyp::pcstSeriell) {
     if (fAnschlussTyp == TAnschlussTyp::astModem) {
@@ -203,7 +205,10 @@ void TDoVuverUve::SendeDaten(const void* Data, std::uint32_t Size) {
 
 void TDoVuverUve::SendeDatenIntern(const void* Data, std::uint32_t Size) {
   if (!fDaVevureRez || !fDaVevureRez->Active()) return;
-  if (SendDataSize != 0) {
+  // The serial component would refuse a write while one of the line before a quick off
+  // and on is outstanding: the data wait for its end instead of being lost.
+  if (SentToken == 0 && !WaitForOldWrite && fDaVevureRez->SendInProgress()) WaitForOldWrite = true;
+  if (SentToken != 0 || WaitForOldWrite) {
     ToSendListe.emplace_back(ByteString(static_cast<const char*>(Data), Size));
     return;
   }
@@ -212,11 +217,18 @@ void TDoVuverUve::SendeDatenIntern(const void* Data, std::uint32_t Size) {
   if (fTxDWaitSendTime > 0) fLoop.Sleep(platform::Milliseconds(fTxDWaitSendTime));
   const TAxModemCluster sent(ByteString(static_cast<const char*>(Data), Size));
   AppendLine("", kSent, sent.GetDataAsHexString());
-  const std::uint64_t completions = WriteCompletions;
+  const std::uint64_t sent_line = LogLinesDropped + ProtokollListe.size() - 1;
+  const std::uint32_t before = fDaVevureRez->WriteToken();
+  SentToken = before + 1;
   fDaVevureRez->SendData(Data, Size);
-  // A write the serial component refused gets no completion; forget it at once so the
-  // next send is not queued behind it.
-  if (WriteCompletions == completions && !fDaVevureRez->SendInProgress()) SendDataSize = 0;
+  if (fDaVevureRez->WriteToken() != before) return;
+  // Refused: nothing was sent, no completion follows, and the next send is not queued
+  // behind it.
+  SentToken = 0;
+  SendDataSize = 0;
+  if (sent_line >= LogLinesDropped)
+    ProtokollListe.erase(ProtokollListe.begin() +
+                         static_cast<std::ptrdiff_t>(sent_line - LogLinesDropped));
 }
 
 void TDoVuverUve::SendeDatenIntern(const ByteString& Data) {
@@ -257,18 +269,32 @@ void TDoVuverUve::DaVevureRezComStat(TObject* Sender) {
 }
 
 void TDoVuverUve::DaVevureRezWriteDone(TObject* Sender) {
-  ++WriteCompletions;
-  if (fDaVevureRez && fDaVevureRez->WrittenBytes() != SendDataSize)
+  if (!fDaVevureRez || fDaVevureRez->WriteDoneToken() != SentToken) {
+    // The late end of a write of the line before a quick off and on: not this line's,
+    // but the serial component is free again for what waited.
+    if (WaitForOldWrite) {
+      WaitForOldWrite = false;
+      SendNextQueued();
+    }
+    return;
+  }
+  SentToken = 0;
+  if (fDaVevureRez->WrittenBytes() != SendDataSize)
     DaVevureRezProcessError(this, 0x2041, 0, "Nicht alles gesendet", 0);
   SendDataSize = 0;
   if (!ToSendListe.empty()) {
-    const ByteString next = ToSendListe.front().GetDataAsString();
-    ToSendListe.pop_front();
-    SendeDatenIntern(next);
+    SendNextQueued();
   } else if (fConnected) {
     DataSendEvent(this);
   }
   Raise(OnComWriteDone, Sender);
+}
+
+void TDoVuverUve::SendNextQueued() {
+  if (ToSendListe.empty()) return;
+  const ByteString next = ToSendListe.front().GetDataAsString();
+  ToSendListe.pop_front();
+  SendeDatenIntern(next);
 }
 
 void TDoVuverUve::DaVevureRezProcessError(TObject* Sender, std::uint32_t Place, std::uint32_t Code,
@@ -393,8 +419,10 @@ void TDoVuverUve::ProtokollMeldung(const ByteString& Header, std::uint32_t Place
 
 void TDoVuverUve::TrimLog() {
   while (!ProtokollListe.empty() &&
-         static_cast<std::int64_t>(ProtokollListe.size()) > fMaxProtAnzahl)
+         static_cast<std::int64_t>(ProtokollListe.size()) > fMaxProtAnzahl) {
     ProtokollListe.pop_front();
+    ++LogLinesDropped;
+  }
 }
 
 void TDoVuverUve::AppendLine(const std::string& header, const char* prefix,

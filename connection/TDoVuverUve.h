@@ -161,6 +161,7 @@ class TDoVuverUve : public TObject {
   void UpdateConnected(bool Value);
   void SendeDatenIntern(const void* Data, std::uint32_t Size);
   void SendeDatenIntern(const ByteString& Data);
+  void SendNextQueued();
   void ModemEin();
   void ModemAus();
   // Removes the oldest lines while the log holds more than the limit.
@@ -182,7 +183,14 @@ class TDoVuverUve : public TObject {
   std::unique_ptr<platform::Timer> RxDCharTimer;
   std::int32_t fRxDCharTime = 250;
   std::uint32_t SendDataSize = 0;
-  std::uint64_t WriteCompletions = 0;  // tells a refused write from a completed one
+  // The serial component's token of the write this line waits for (0: none), so that a
+  // refused write is recognised and a late completion of an earlier line's write is not
+  // taken for it.
+  std::uint32_t SentToken = 0;
+  // A write of the line before a quick off and on is still outstanding in the serial
+  // component: sends queue until it has ended.
+  bool WaitForOldWrite = false;
+  std::uint64_t LogLinesDropped = 0;  // lines TrimLog took from the front so far
   TAnschlussTyp fAnschlussTyp = TAnschlussTyp::astDirekt;
   TWahlverfahren fWahlverfahren = TWahlverfahren::wvfTon;
   ByteString fIniString;

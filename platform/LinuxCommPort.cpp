@@ -8,6 +8,16 @@
 // from the interrupt counters (TIOCGICOUNT) and the modem status; devices without them
 // (pseudo-terminals) get an emulation that never fails: modem outputs are accepted, the
 // inputs read as a ready device (CTS, DSR and carrier on), and no line error ever occurs.
+// On a USB adapter each of those requests is a control transfer of about a millisecond, so
+// the line is asked at most once per kLineQueryMs (less often than the worker's passes),
+// the modem lines only when the counters show a change (or once a second, for drivers
+// that do not count line changes), and never with the mutex held.
+//
+// A write is done when its bytes have left: when the kernel has taken all of it and its
+// output queue (TIOCOUTQ) is empty. Only then may closing purge without losing any of it.
+//
+// A device that vanishes (EIO, hang-up) is given up once: the first failed call reports
+// it, and from then on nothing more is asked of the device; closing it succeeds.
 //
 // One mutex guards the state; it is never held while poll() sleeps. A wake descriptor ends
 // a sleeping wait when the main thread changes something the wait depends on.
@@ -20,6 +30,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -77,6 +88,32 @@ std::uint32_t ModemBits(int tiocm) {
 
 // What a ready device shows on a line without modem signals.
 constexpr std::uint32_t kEmulatedModemStatus = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
+
+// The line's counters and modem lines are asked at most this often.
+constexpr std::int64_t kLineQueryMs = 50;
+// Drivers that do not count modem line changes still have their lines read this often.
+constexpr std::int64_t kModemRefreshMs = 1000;
+// A drain that makes no progress (output held) is looked at less and less often, up to
+// the worker's own bound.
+constexpr std::uint64_t kDrainRecheckMaxMs = 75;
+// The transmitter FIFO of a UART, which TIOCOUTQ does not count, and the longest wait for
+// it to empty before its output is purged.
+constexpr std::uint64_t kFifoChars = 16;
+constexpr std::int64_t kFifoWaitMaxMs = 50;
+
+// Errors that mean the device itself has gone (unplugged, re-enumerated, the other side of
+// a pseudo-terminal closed).
+bool Vanished(int error) {
+  return error == EIO || error == ENXIO || error == ENODEV;
+}
+
+// Unix98 pseudo-terminal slaves ignore line settings and have no transmitter.
+bool IsPtySlave(int fd) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+  const unsigned major_number = major(st.st_rdev);
+  return major_number >= 136 && major_number <= 143;
+}
 
 }  // namespace
 
@@ -171,6 +208,31 @@ void TtyToDcb(const TtySettings& tty, CommDcb& dcb) {
   dcb.XoffChar = static_cast<char>(tty.vstop);
 }
 
+std::uint32_t RunningRate(std::uint32_t requested, std::uint32_t baud_base,
+                          std::uint32_t read_back) {
+  if (baud_base == 0 || requested == 0) return read_back;
+  const std::uint64_t divisor =
+      std::max<std::uint64_t>((std::uint64_t{baud_base} + requested / 2) / requested, 1);
+  return static_cast<std::uint32_t>(baud_base / divisor);
+}
+
+namespace {
+bool WithinTolerance(std::uint32_t rate, std::uint32_t requested) {
+  const std::uint64_t diff = rate > requested ? rate - requested : requested - rate;
+  return diff * 50 <= requested;
+}
+}  // namespace
+
+bool LineTaken(const TtySettings& wanted, const TtySettings& got, std::uint32_t baud_base) {
+  constexpr std::uint32_t kFrame = CSIZE | CSTOPB | PARENB | PARODD | CMSPAR;
+  if ((wanted.cflag & kFrame) != (got.cflag & kFrame)) return false;
+  CommDcb read_back;
+  TtyToDcb(got, read_back);
+  const std::uint32_t requested = wanted.ospeed;
+  return WithinTolerance(read_back.BaudRate, requested) &&
+         WithinTolerance(RunningRate(requested, baud_base, read_back.BaudRate), requested);
+}
+
 // ---------------------------------------------------------------------------------------
 // Received-byte filter
 
@@ -222,12 +284,19 @@ namespace {
 class LinuxCommPort final : public CommPort {
  public:
   LinuxCommPort(int fd, int wake_fd, bool modem_lines, bool counters, const CommDcb& dcb)
-      : fd_(fd), wake_fd_(wake_fd), modem_lines_(modem_lines), counters_(counters), dcb_(dcb) {
+      : fd_(fd),
+        wake_fd_(wake_fd),
+        modem_lines_(modem_lines),
+        counters_(counters),
+        pty_(IsPtySlave(fd)),
+        dcb_(dcb) {
     if (counters_) ioctl(fd_, TIOCGICOUNT, &icount_);
     if (modem_lines_) {
       int tiocm = 0;
       if (ioctl(fd_, TIOCMGET, &tiocm) == 0) last_modem_ = ModemBits(tiocm);
     }
+    icount_seen_lines_ = icount_;
+    last_query_ms_ = last_tiocm_ms_ = MonotonicMs();
   }
 
   ~LinuxCommPort() override {
@@ -249,8 +318,9 @@ class LinuxCommPort final : public CommPort {
   std::uint32_t GetCommState(CommDcb& dcb) override {
     std::lock_guard lock(mutex_);
     if (closed_) return EBADF;
+    if (gone_) return gone_error_;
     termios2 t{};
-    if (ioctl(fd_, TCGETS2, &t) != 0) return Errno();
+    if (ioctl(fd_, TCGETS2, &t) != 0) return DeviceError();
     dcb = dcb_;
     TtyToDcb(TtySettings{t.c_iflag, t.c_oflag, t.c_cflag, t.c_lflag, t.c_ispeed, t.c_ospeed,
                          t.c_cc[VSTART], t.c_cc[VSTOP]},
@@ -261,10 +331,11 @@ class LinuxCommPort final : public CommPort {
   std::uint32_t SetCommState(const CommDcb& dcb) override {
     std::lock_guard lock(mutex_);
     if (closed_) return EBADF;
+    if (gone_) return gone_error_;
     TtySettings tty;
     if (const std::uint32_t error = DcbToTty(dcb, tty)) return error;
     termios2 t{};
-    if (ioctl(fd_, TCGETS2, &t) != 0) return Errno();
+    if (ioctl(fd_, TCGETS2, &t) != 0) return DeviceError();
     t.c_iflag = tty.iflag;
     t.c_oflag = tty.oflag;
     t.c_cflag = tty.cflag;
@@ -275,12 +346,29 @@ class LinuxCommPort final : public CommPort {
     t.c_cc[VSTOP] = tty.vstop;
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
-    if (ioctl(fd_, TCSETS2, &t) != 0) return Errno();
+    if (ioctl(fd_, TCSETS2, &t) != 0) return DeviceError();
     dcb_ = dcb;
     filter_.Configure((t.c_iflag & PARMRK) != 0, dcb.ErrorChar, (dcb.Flags & DCB_NULL) != 0);
     hardware_flow_ = (t.c_cflag & CRTSCTS) != 0;
     bits_per_char_ = 1u + dcb.ByteSize + (dcb.Parity != NOPARITY ? 1u : 0u) +
                      (dcb.StopBits == ONESTOPBIT ? 1u : 2u);
+    // TCSETS2 succeeds when the driver took any part of the change. A pseudo-terminal
+    // keeps whatever it is given and carries none of it out: nothing to compare there.
+    if (pty_) return 0;
+    termios2 back{};
+    if (ioctl(fd_, TCGETS2, &back) != 0) return DeviceError();
+    serial_struct serial{};
+    const std::uint32_t baud_base = ioctl(fd_, TIOCGSERIAL, &serial) == 0 && serial.baud_base > 0
+                                        ? static_cast<std::uint32_t>(serial.baud_base)
+                                        : 0;
+    const TtySettings got{back.c_iflag,  back.c_oflag,  back.c_cflag,      back.c_lflag,
+                          back.c_ispeed, back.c_ospeed, back.c_cc[VSTART], back.c_cc[VSTOP]};
+    if (!LineTaken(tty, got, baud_base)) {
+      // The line runs as the driver set it; the drain estimates follow that.
+      TtyToDcb(got, dcb_);
+      dcb_.BaudRate = RunningRate(dcb.BaudRate, baud_base, dcb_.BaudRate);
+      return EINVAL;
+    }
     return 0;
   }
 
@@ -291,9 +379,9 @@ class LinuxCommPort final : public CommPort {
     return 0;
   }
 
-  // Reads never wait (the descriptor is non-blocking) and a write that the kernel does not
-  // take at once stays outstanding until the worker gives it up, so the timeouts are kept
-  // for the record only.
+  // Reads never wait (the descriptor is non-blocking) and a write that has not drained
+  // stays outstanding until the worker gives it up, so the timeouts are kept for the
+  // record only.
   std::uint32_t SetCommTimeouts(const CommTimeouts& timeouts) override {
     std::lock_guard lock(mutex_);
     if (closed_) return EBADF;
@@ -344,22 +432,25 @@ class LinuxCommPort final : public CommPort {
     std::lock_guard lock(mutex_);
     written = 0;
     if (closed_) return EBADF;
+    if (gone_) return gone_error_;
     if (write_ == WriteState::Pending) return EBUSY;
     write_ = WriteState::None;
     tx_.assign(static_cast<const char*>(data), size);
     tx_done_ = 0;
     write_announced_ = false;
-    if (const std::uint32_t error = Push()) {
+    write_ = WriteState::Pending;
+    Push();
+    if (write_ == WriteState::Failed) {
+      write_ = WriteState::None;
       tx_.clear();
-      return error;
+      return write_error_;
     }
-    if (tx_.empty()) {
+    Wake();  // a waiting worker sees the write (or its end) at once
+    if (write_ == WriteState::Done) {
+      write_ = WriteState::None;
       written = tx_done_;
-      Wake();  // a waiting worker sees the output drain at once
       return 0;
     }
-    write_ = WriteState::Pending;
-    Wake();
     return kErrorIoPending;
   }
 
@@ -373,9 +464,7 @@ class LinuxCommPort final : public CommPort {
           case WriteState::None:
             return 0;
           case WriteState::Pending:
-            if (!closed_) {
-              if (const std::uint32_t error = Push()) FailWrite(error);
-            }
+            if (!closed_) Push();
             transferred = tx_done_;
             if (write_ == WriteState::Pending) return kErrorIoPending;
             return GetOverlappedResultLocked(transferred);
@@ -443,15 +532,13 @@ class LinuxCommPort final : public CommPort {
 
       int timeout = static_cast<int>(remaining);
       // Output draining is not a poll() condition; look again when it should be done.
-      if (tx_active_ && write_ != WriteState::Pending && Baud() > 0) {
-        const std::uint64_t drain =
-            static_cast<std::uint64_t>(tx_outq_) * bits_per_char_ * 1000 / Baud() + 1;
-        timeout =
-            static_cast<int>(std::min<std::uint64_t>(static_cast<std::uint64_t>(timeout), drain));
+      if (!gone_ && tx_.empty() && (tx_active_ || write_ == WriteState::Pending)) {
+        timeout = static_cast<int>(
+            std::min<std::uint64_t>(static_cast<std::uint64_t>(timeout), drain_recheck_ms_));
       }
       pollfd fds[2] = {{wake_fd_, POLLIN, 0}, {fd_, 0, 0}};
-      if (!hung_up_ && input_.size() < input_cap_) fds[1].events |= POLLIN;
-      if (!hung_up_ && write_ == WriteState::Pending) fds[1].events |= POLLOUT;
+      if (!gone_ && input_.size() < input_cap_) fds[1].events |= POLLIN;
+      if (!gone_ && write_ == WriteState::Pending && !tx_.empty()) fds[1].events |= POLLOUT;
       const nfds_t count = fds[1].events ? 2 : 1;
       ++polling_;
       lock.unlock();
@@ -464,19 +551,26 @@ class LinuxCommPort final : public CommPort {
         std::uint64_t value;
         [[maybe_unused]] ssize_t ignored = ::read(wake_fd_, &value, sizeof value);
       }
-      if (r > 0 && count == 2 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) hung_up_ = true;
+      if (r > 0 && count == 2 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+        // What arrived before the hang-up is still taken; then the device is given up.
+        Drain(input_cap_);
+        MarkGone(EIO);
+      }
     }
   }
 
   // A failed poll leaves the caller's last values as they were.
   std::uint32_t ClearCommError(std::uint32_t& errors, CommStat& stat) override {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
+    if (closed_) return EBADF;
+    if (const std::uint32_t error = QueryLine(lock)) return error;
     if (closed_) return EBADF;
     if (const std::uint32_t error = Check()) return error;
+    if (gone_) return gone_error_;
     int in_kernel = 0;
     int out_kernel = 0;
-    if (ioctl(fd_, FIONREAD, &in_kernel) != 0) return Errno();
-    if (ioctl(fd_, TIOCOUTQ, &out_kernel) != 0) return Errno();
+    if (ioctl(fd_, FIONREAD, &in_kernel) != 0) return DeviceError();
+    if (ioctl(fd_, TIOCOUTQ, &out_kernel) != 0) return DeviceError();
     errors = std::exchange(errors_, 0);
     stat = CommStat{};
     stat.cbInQue = static_cast<std::uint32_t>(input_.size() + static_cast<std::size_t>(in_kernel));
@@ -486,21 +580,23 @@ class LinuxCommPort final : public CommPort {
   }
 
   std::uint32_t GetCommModemStatus(std::uint32_t& status) override {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     if (closed_) return EBADF;
     if (!modem_lines_) {
       status = kEmulatedModemStatus;
       return 0;
     }
-    int tiocm = 0;
-    if (ioctl(fd_, TIOCMGET, &tiocm) != 0) return Errno();
-    status = ModemBits(tiocm);
+    if (const std::uint32_t error = QueryLine(lock)) return error;
+    if (closed_) return EBADF;
+    status = last_modem_;
     return 0;
   }
 
   std::uint32_t EscapeCommFunction(std::uint32_t function) override {
     std::lock_guard lock(mutex_);
     if (closed_) return EBADF;
+    // The lines of a device that has gone are down already.
+    if (gone_) return function == CLRDTR || function == CLRRTS ? 0 : gone_error_;
     int bits = 0;
     unsigned long request = 0;
     switch (function) {
@@ -521,9 +617,9 @@ class LinuxCommPort final : public CommPort {
         request = TIOCMBIC;
         break;
       case SETXOFF:
-        return ioctl(fd_, TCXONC, TCOOFF) == 0 ? 0 : Errno();
+        return ioctl(fd_, TCXONC, TCOOFF) == 0 ? 0 : DeviceError();
       case SETXON:
-        return ioctl(fd_, TCXONC, TCOON) == 0 ? 0 : Errno();
+        return ioctl(fd_, TCXONC, TCOON) == 0 ? 0 : DeviceError();
       case SETBREAK:
         return Break(true);
       case CLRBREAK:
@@ -532,18 +628,20 @@ class LinuxCommPort final : public CommPort {
         return EINVAL;
     }
     if (!modem_lines_) return 0;
-    return ioctl(fd_, request, &bits) == 0 ? 0 : Errno();
+    return ioctl(fd_, request, &bits) == 0 ? 0 : DeviceError();
   }
 
   std::uint32_t SetCommBreak() override {
     std::lock_guard lock(mutex_);
     if (closed_) return EBADF;
+    if (gone_) return gone_error_;
     return Break(true);
   }
 
   std::uint32_t ClearCommBreak() override {
     std::lock_guard lock(mutex_);
     if (closed_) return EBADF;
+    if (gone_) return gone_error_;
     return Break(false);
   }
 
@@ -555,13 +653,25 @@ class LinuxCommPort final : public CommPort {
       tx_.clear();
       Wake();
     }
-    if (flags & PURGE_TXCLEAR) {
-      if (ioctl(fd_, TCFLSH, TCOFLUSH) != 0) return Errno();
-    }
     if (flags & PURGE_RXCLEAR) {
-      if (ioctl(fd_, TCFLSH, TCIFLUSH) != 0) return Errno();
       input_.clear();
       filter_.Reset();
+    }
+    // Nothing is left to purge on a device that has gone.
+    if (gone_) return 0;
+    if (flags & PURGE_TXCLEAR) {
+      int out_kernel = 0;
+      if (ioctl(fd_, TIOCOUTQ, &out_kernel) != 0) return DeviceError();
+      // An empty output queue has nothing to discard; flushing it anyway would throw away
+      // what a pseudo-terminal's other side has not read yet.
+      if (out_kernel != 0) {
+        if (ioctl(fd_, TCFLSH, TCOFLUSH) != 0) return DeviceError();
+      } else {
+        AwaitFifo();
+      }
+    }
+    if (flags & PURGE_RXCLEAR) {
+      if (ioctl(fd_, TCFLSH, TCIFLUSH) != 0) return DeviceError();
     }
     return 0;
   }
@@ -576,12 +686,14 @@ class LinuxCommPort final : public CommPort {
       tx_.clear();
     }
     Wake();
-    // A wait sleeping in poll() returns at once; only then may the descriptor go.
+    // A wait sleeping in poll() (or a line query) returns at once; only then may the
+    // descriptor go.
     idle_.wait(lock, [&] { return polling_ == 0; });
-    ioctl(fd_, TIOCNXCL);
+    if (!gone_) ioctl(fd_, TIOCNXCL);
     const int r = close(fd_);
     fd_ = -1;
-    return r == 0 ? 0 : Errno();
+    // Closing a device that has gone has nothing left to fail on.
+    return r == 0 || gone_ ? 0 : Errno();
   }
 
  private:
@@ -592,6 +704,21 @@ class LinuxCommPort final : public CommPort {
   void Wake() {
     const std::uint64_t one = 1;
     [[maybe_unused]] ssize_t ignored = ::write(wake_fd_, &one, sizeof one);
+  }
+
+  // The error of a failed device call; an error that says the device has gone gives it up.
+  std::uint32_t DeviceError() {
+    const int error = errno;
+    if (Vanished(error)) MarkGone(error);
+    return static_cast<std::uint32_t>(error);
+  }
+
+  void MarkGone(int error) {
+    if (gone_) return;
+    gone_ = true;
+    gone_error_ = static_cast<std::uint32_t>(error);
+    if (write_ == WriteState::Pending) FailWrite(gone_error_);
+    tx_active_ = false;
   }
 
   bool Signalled(CommSlot slot) const {
@@ -632,40 +759,87 @@ class LinuxCommPort final : public CommPort {
     tx_.clear();
   }
 
-  // Hands as much of the outstanding write to the kernel as it takes now.
-  std::uint32_t Push() {
+  // Hands as much of the outstanding write to the kernel as it takes now; the write is
+  // done once all of it has also left the kernel's output queue.
+  void Push() {
+    if (write_ != WriteState::Pending) return;
+    if (gone_) return FailWrite(gone_error_);
     while (!tx_.empty()) {
       const ssize_t n = ::write(fd_, tx_.data(), tx_.size());
       if (n < 0) {
         if (errno == EAGAIN || errno == EINTR) break;
-        return Errno();
+        return FailWrite(DeviceError());
       }
       if (n == 0) break;
       tx_.erase(0, static_cast<std::size_t>(n));
       tx_done_ += static_cast<std::uint32_t>(n);
       tx_active_ = true;
     }
-    if (tx_.empty() && write_ == WriteState::Pending) write_ = WriteState::Done;
+    if (!tx_.empty()) return;
+    if (const std::uint32_t error = LookAtOutput()) return FailWrite(error);
+    if (!tx_active_) write_ = WriteState::Done;
+  }
+
+  // Reads the kernel's output queue: notes when it has drained (EV_TXEMPTY) and when to
+  // look again, later and later while the output does not move (held by flow control).
+  std::uint32_t LookAtOutput() {
+    if (!tx_active_) return 0;
+    int out_kernel = 0;
+    if (ioctl(fd_, TIOCOUTQ, &out_kernel) != 0) return DeviceError();
+    const auto queued = static_cast<std::uint32_t>(out_kernel);
+    if (queued == 0) {
+      tx_active_ = false;
+      tx_outq_ = 0;
+      drained_at_ms_ = MonotonicMs();
+      Record(EV_TXEMPTY);
+      return 0;
+    }
+    if (queued == tx_outq_) {
+      drain_recheck_ms_ = std::min(drain_recheck_ms_ * 2, kDrainRecheckMaxMs);
+    } else {
+      const std::uint64_t rate = std::max<std::uint32_t>(Baud(), 1);
+      drain_recheck_ms_ = std::min<std::uint64_t>(
+          std::uint64_t{queued} * bits_per_char_ * 1000 / rate + 1, kDrainRecheckMaxMs);
+    }
+    tx_outq_ = queued;
     return 0;
+  }
+
+  // The transmitter FIFO still sends for a while after the output queue has drained:
+  // a purge right after the drain waits for it (not on a pseudo-terminal, which has none).
+  void AwaitFifo() {
+    if (pty_ || drained_at_ms_ == 0) return;
+    const std::uint64_t rate = std::max<std::uint32_t>(Baud(), 1);
+    const auto fifo_ms = static_cast<std::int64_t>(kFifoChars * bits_per_char_ * 1000 / rate + 1);
+    const std::int64_t left = std::min(drained_at_ms_ + fifo_ms - MonotonicMs(), kFifoWaitMaxMs);
+    if (left <= 0) return;
+    timespec pause{0, static_cast<long>(left) * 1000000};
+    while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+    }
   }
 
   std::uint32_t Break(bool on) {
     if (ioctl(fd_, on ? TIOCSBRK : TIOCCBRK) == 0) return 0;
     if (!modem_lines_ && Unsupported(errno)) return 0;
-    return Errno();
+    return DeviceError();
   }
 
   void Record(std::uint32_t events) { history_ |= events & mask_; }
 
   // Moves what the kernel holds into the queue, until the queue holds `limit` bytes.
   void Drain(std::size_t limit) {
+    if (gone_) return;
     char raw[4096];
     while (input_.size() < limit) {
       const std::size_t want = std::min(sizeof raw, limit - input_.size());
       const ssize_t n = ::read(fd_, raw, want);
       if (n < 0) {
         if (errno == EINTR) continue;
-        if (errno != EAGAIN) input_error_ = Errno();
+        if (errno != EAGAIN) {
+          const std::uint32_t error = DeviceError();
+          // A device that has gone is reported once, by the status poll.
+          if (!gone_) input_error_ = error;
+        }
         return;
       }
       if (n == 0) return;
@@ -679,69 +853,104 @@ class LinuxCommPort final : public CommPort {
     }
   }
 
-  // Brings the queue, the error and event state and the outstanding write up to date.
-  // Returns the error of a failed device query, if any.
+  // Asks the device for its counters and, when they show a line change (or the lines were
+  // not read for a while), its modem lines: at most once per kLineQueryMs, and with the
+  // mutex released, since on an adapter each request takes a millisecond. Returns the
+  // error of a failed request.
+  std::uint32_t QueryLine(std::unique_lock<std::mutex>& lock) {
+    if (gone_) return gone_error_;
+    if ((!counters_ && !modem_lines_) || querying_) return 0;
+    const std::int64_t now = MonotonicMs();
+    if (now - last_query_ms_ < kLineQueryMs) return 0;
+    last_query_ms_ = now;
+    querying_ = true;
+    ++polling_;
+    const int fd = fd_;
+    serial_icounter_struct icount = icount_;
+    int icount_error = 0;
+    lock.unlock();
+    if (counters_ && ioctl(fd, TIOCGICOUNT, &icount) != 0) icount_error = errno;
+    lock.lock();
+    std::uint32_t error = 0;
+    if (icount_error != 0) {
+      errno = icount_error;
+      error = DeviceError();
+    } else if (counters_) {
+      TakeCounters(icount);
+    }
+    const bool lines_changed =
+        icount.cts != icount_seen_lines_.cts || icount.dsr != icount_seen_lines_.dsr ||
+        icount.rng != icount_seen_lines_.rng || icount.dcd != icount_seen_lines_.dcd;
+    const bool ask_lines = error == 0 && !closed_ && modem_lines_ &&
+                           (!counters_ || lines_changed || now - last_tiocm_ms_ >= kModemRefreshMs);
+    if (ask_lines) {
+      last_tiocm_ms_ = now;
+      icount_seen_lines_ = icount;
+      int tiocm = 0;
+      lock.unlock();
+      const int r = ioctl(fd, TIOCMGET, &tiocm);
+      const int tiocm_error = errno;
+      lock.lock();
+      if (r != 0) {
+        errno = tiocm_error;
+        error = DeviceError();
+      } else {
+        TakeModemLines(ModemBits(tiocm));
+      }
+    }
+    querying_ = false;
+    if (--polling_ == 0 && closed_) idle_.notify_all();
+    if (!closed_ && status_waiting_ && history_ != 0) {
+      CompleteStatusWait(history_);
+      history_ = 0;
+    }
+    return error;
+  }
+
+  void TakeCounters(const serial_icounter_struct& now) {
+    std::uint32_t events = 0;
+    if (now.frame != icount_.frame) errors_ |= CE_FRAME;
+    if (now.overrun != icount_.overrun || now.buf_overrun != icount_.buf_overrun)
+      errors_ |= CE_OVERRUN;
+    if (now.parity != icount_.parity) errors_ |= CE_RXPARITY;
+    if (now.brk != icount_.brk) {
+      errors_ |= CE_BREAK;
+      events |= EV_BREAK;
+    }
+    if (now.frame != icount_.frame || now.overrun != icount_.overrun ||
+        now.buf_overrun != icount_.buf_overrun || now.parity != icount_.parity)
+      events |= EV_ERR;
+    if (now.cts != icount_.cts) events |= EV_CTS;
+    if (now.dsr != icount_.dsr) events |= EV_DSR;
+    if (now.rng != icount_.rng) events |= EV_RING;
+    if (now.dcd != icount_.dcd) events |= EV_RLSD;
+    icount_ = now;
+    Record(events);
+  }
+
+  void TakeModemLines(std::uint32_t now) {
+    const std::uint32_t changed = now ^ last_modem_;
+    std::uint32_t events = 0;
+    if (changed & MS_CTS_ON) events |= EV_CTS;
+    if (changed & MS_DSR_ON) events |= EV_DSR;
+    if (changed & MS_RING_ON) events |= EV_RING;
+    if (changed & MS_RLSD_ON) events |= EV_RLSD;
+    last_modem_ = now;
+    Record(events);
+  }
+
+  // Brings the queue, the event state and the outstanding write up to date from what the
+  // kernel knows; asks the device nothing. Returns the error of a failed read, if any.
   std::uint32_t Check() {
     std::uint32_t error = 0;
     Drain(input_cap_);
     if (input_error_ != 0 && input_.empty()) error = std::exchange(input_error_, 0);
-
-    if (counters_) {
-      serial_icounter_struct now{};
-      if (ioctl(fd_, TIOCGICOUNT, &now) == 0) {
-        std::uint32_t events = 0;
-        if (now.frame != icount_.frame) errors_ |= CE_FRAME;
-        if (now.overrun != icount_.overrun || now.buf_overrun != icount_.buf_overrun)
-          errors_ |= CE_OVERRUN;
-        if (now.parity != icount_.parity) errors_ |= CE_RXPARITY;
-        if (now.brk != icount_.brk) {
-          errors_ |= CE_BREAK;
-          events |= EV_BREAK;
-        }
-        if (now.frame != icount_.frame || now.overrun != icount_.overrun ||
-            now.buf_overrun != icount_.buf_overrun || now.parity != icount_.parity)
-          events |= EV_ERR;
-        if (now.cts != icount_.cts) events |= EV_CTS;
-        if (now.dsr != icount_.dsr) events |= EV_DSR;
-        if (now.rng != icount_.rng) events |= EV_RING;
-        if (now.dcd != icount_.dcd) events |= EV_RLSD;
-        icount_ = now;
-        Record(events);
-      } else if (error == 0) {
-        error = Errno();
-      }
+    if (!gone_) {
+      if (write_ == WriteState::Pending)
+        Push();
+      else if (const std::uint32_t output_error = LookAtOutput(); error == 0)
+        error = output_error;
     }
-    if (modem_lines_) {
-      int tiocm = 0;
-      if (ioctl(fd_, TIOCMGET, &tiocm) == 0) {
-        const std::uint32_t now = ModemBits(tiocm);
-        const std::uint32_t changed = now ^ last_modem_;
-        std::uint32_t events = 0;
-        if (changed & MS_CTS_ON) events |= EV_CTS;
-        if (changed & MS_DSR_ON) events |= EV_DSR;
-        if (changed & MS_RING_ON) events |= EV_RING;
-        if (changed & MS_RLSD_ON) events |= EV_RLSD;
-        last_modem_ = now;
-        Record(events);
-      } else if (error == 0) {
-        error = Errno();
-      }
-    }
-
-    if (write_ == WriteState::Pending) {
-      if (const std::uint32_t write_error = Push()) FailWrite(write_error);
-    }
-    if (tx_active_ && write_ != WriteState::Pending) {
-      int out_kernel = 0;
-      if (ioctl(fd_, TIOCOUTQ, &out_kernel) == 0) {
-        tx_outq_ = static_cast<std::uint32_t>(out_kernel);
-        if (out_kernel == 0) {
-          tx_active_ = false;
-          Record(EV_TXEMPTY);
-        }
-      }
-    }
-
     if (status_waiting_ && history_ != 0) {
       CompleteStatusWait(history_);
       history_ = 0;
@@ -755,8 +964,11 @@ class LinuxCommPort final : public CommPort {
   const int wake_fd_;
   const bool modem_lines_;
   const bool counters_;
+  const bool pty_;
   bool closed_ = false;
-  bool hung_up_ = false;
+  // The device has gone; `gone_error_` is what every further request of it would give.
+  bool gone_ = false;
+  std::uint32_t gone_error_ = 0;
   int polling_ = 0;
 
   CommDcb dcb_;
@@ -776,15 +988,23 @@ class LinuxCommPort final : public CommPort {
   bool status_done_ = false;
   std::uint32_t status_result_ = 0;
   serial_icounter_struct icount_{};
+  // The counters when the modem lines were last read.
+  serial_icounter_struct icount_seen_lines_{};
   std::uint32_t last_modem_ = kEmulatedModemStatus;
+  bool querying_ = false;
+  std::int64_t last_query_ms_ = 0;
+  std::int64_t last_tiocm_ms_ = 0;
 
   WriteState write_ = WriteState::None;
   std::string tx_;
   std::uint32_t tx_done_ = 0;
   std::uint32_t write_error_ = 0;
   bool write_announced_ = false;
+  // Bytes handed to the kernel have not all left yet.
   bool tx_active_ = false;
   std::uint32_t tx_outq_ = 0;
+  std::uint64_t drain_recheck_ms_ = 1;
+  std::int64_t drained_at_ms_ = 0;
 };
 
 // Probes an ioctl: false only when the device does not implement it.

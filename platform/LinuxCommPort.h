@@ -35,6 +35,18 @@ std::uint32_t DcbToTty(const CommDcb& dcb, TtySettings& tty);
 // flow control; the fields the terminal does not know stay as they are in `dcb`).
 void TtyToDcb(const TtySettings& tty, CommDcb& dcb);
 
+// The rate a line really runs at when `requested` was asked for: with a base clock (the
+// driver's baud_base, as a UART has) the base divided by the nearest whole divisor, which
+// read-back alone does not show (an 8250 runs 56000 as 57600); without one, the rate the
+// driver reports back.
+std::uint32_t RunningRate(std::uint32_t requested, std::uint32_t baud_base,
+                          std::uint32_t read_back);
+
+// Whether the driver took what was asked: size, parity and stop bits as requested and the
+// rate within 2% (the tolerance of an asynchronous line), judged by the read-back settings
+// and, where there is one, the base clock.
+bool LineTaken(const TtySettings& wanted, const TtySettings& got, std::uint32_t baud_base);
+
 // What the driver does to received bytes before queueing them: undoes the kernel's marking
 // of bytes received with a parity or framing error (0xFF 0x00 c; a real 0xFF arrives as
 // 0xFF 0xFF), replacing such a byte by the error character, and drops zero bytes when asked.

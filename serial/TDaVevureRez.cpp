@@ -84,6 +84,15 @@ TDaVevureRez::~TDaVevureRez() {
   // The operation slots went with the port; the clusters go with the list.
 }
 
+int TDaVevureRez::AwaitWriteEnd(platform::CommPort& port) {
+  const auto period = static_cast<std::uint32_t>(kIdleCheckPeriod.count());
+  const auto start = std::chrono::steady_clock::now();
+  const auto end = start + kIdleChecks * kIdleCheckPeriod;
+  while (fSendInProgress && std::chrono::steady_clock::now() < end)
+    if (port.WaitForSlots({CommSlot::Write}, period) == 0) break;
+  return static_cast<int>((std::chrono::steady_clock::now() - start) / kIdleCheckPeriod);
+}
+
 void TDaVevureRez::WorkThreadTerminated() {
   WorkThreadIsRunning = false;
 }
@@ -150,12 +159,16 @@ void TDaVevureRez::SwitchPort(bool Activate) {
     if (const std::uint32_t error = port->SetCommMask(0))
       ReportError(0x1132, error, "Fehler: beim Deaktivieren der ComPorts", kError);
     fActive = false;
+    // A write ends when its bytes have left; the purge below would throw away what is
+    // still queued. Waited for here, not through the worker, which cannot collect the
+    // write while this runs inside one of its hand-overs.
+    const int checks_left = kIdleChecks - AwaitWriteEnd(*port);
     // Inside one of the worker's own hand-overs (a handler that ends the line, as the
     // flasher does at the end of a run) the worker cannot go idle before this returns:
     // waiting would only freeze the program for the whole bound and end in a warning.
     const bool worker_waits_for_us = fInHandOver > 0;
     if (!worker_waits_for_us)
-      AwaitWorker([&] { return !WorkThreadIsRunning; }, kIdleChecks, kIdleCheckPeriod);
+      AwaitWorker([&] { return !WorkThreadIsRunning; }, checks_left, kIdleCheckPeriod);
     fClosing = false;
     if (WorkThreadIsRunning && !worker_waits_for_us)
       ReportError(0x1133, 0, "Warnung: Thread läuft noch", kWarning);
@@ -173,6 +186,8 @@ void TDaVevureRez::SwitchPort(bool Activate) {
     hComPort.store(nullptr);
     if (const std::uint32_t error = port->CloseHandle())
       ReportError(0x1135, error, "Fehler: Schliessen des Ports", kError);
+    // A write completion held back during the closing is handed over now.
+    WorkThread->Wake();
   }
 
   if (Activate) {
@@ -489,13 +504,18 @@ void TDaVevureRez::SendData(const void* Data, std::uint32_t Size) {
   BytesToWrite = Size;
 
   std::uint32_t written = 0;
+  const std::uint32_t token = fWriteToken + 1;
   const std::uint32_t result = port->WriteFile(Data, Size, written);
   fWrittenBytes = written;
   if (result == 0) {
+    fWriteToken = token;
+    fWriteDoneToken = token;
     if (OnWriteDone) OnWriteDone(this);
   } else if (result == platform::kErrorIoPending) {
     LastErr = static_cast<std::int32_t>(platform::kErrorIoPending);
     WriteStartTime = fLoop.TickCount();
+    fWriteToken = token;
+    fWritePort.store(hComPort.load());
     fSendInProgress = true;
   } else {
     LastErr = static_cast<std::int32_t>(result);

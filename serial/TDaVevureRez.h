@@ -152,6 +152,13 @@ class TDaVevureRez : public TObject {
   std::uint32_t ModemState() const { return fModemState; }
   std::uint32_t CommEvent() const { return fComEvent; }
   std::uint32_t WrittenBytes() const { return fWrittenBytes; }
+  // Each write SendData accepts (done at once or outstanding) gets the next token:
+  // WriteToken() + 1 at the call. WriteToken() is the token of the last accepted write, so
+  // an unchanged value after SendData means it was refused; WriteDoneToken() is the token of
+  // the write whose OnWriteDone runs (or ran last), which tells a late completion of an
+  // earlier write from the completion of the current one.
+  std::uint32_t WriteToken() const { return fWriteToken; }
+  std::uint32_t WriteDoneToken() const { return fWriteDoneToken; }
 
   // --- Operations ----------------------------------------------------------------------
   // Sets both per-character times from the baud rate.
@@ -253,6 +260,9 @@ class TDaVevureRez : public TObject {
   void ResetOverlapped(platform::CommSlot Slot);
   void WorkThreadTerminated();
   void AwaitWorker(const std::function<bool()>& done, int checks, std::chrono::milliseconds period);
+  // Waits within the closing bound for an outstanding write to end at the port; returns
+  // how many of the bound's checks that took.
+  int AwaitWriteEnd(platform::CommPort& port);
   // The open port, or a stand-in whose every call fails as on a closed handle.
   std::shared_ptr<platform::CommPort> Port() const;
   // The oldest cluster, null for an empty queue.
@@ -305,6 +315,9 @@ class TDaVevureRez : public TObject {
   std::atomic<bool> fReadRequest{false};
   std::atomic<bool> fSendInProgress{false};
   std::atomic<std::uint32_t> fWrittenBytes{0};
+  // Set before fSendInProgress; the outstanding write is always the last accepted one.
+  std::atomic<std::uint32_t> fWriteToken{0};
+  std::uint32_t fWriteDoneToken = 0;  // main thread only
 
   // The open port; null while closed. Guarded by a mutex rather than held in
   // std::atomic<std::shared_ptr>: this library's lock-bit implementation of the latter is
@@ -329,6 +342,8 @@ class TDaVevureRez : public TObject {
     std::shared_ptr<platform::CommPort> port_;
   };
   SharedPort hComPort;
+  // The port the outstanding write was made on; set before fSendInProgress.
+  SharedPort fWritePort;
   std::atomic<std::uint32_t> BytesToWrite{0};
   std::atomic<std::uint32_t> WriteStartTime{0};
   std::atomic<bool> WorkThreadIsRunning{false};

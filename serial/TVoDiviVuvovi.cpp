@@ -61,9 +61,12 @@ void TVoDiviVuvovi::Execute() {
     } else {
       Owner.WorkThreadIsRunning = false;
       Signal();
+      HandOverHeldWriteDone();
       {
         std::unique_lock lock(mutex_);
-        cv_.wait_for(lock, kIdlePause, [&] { return Owner.fActive || terminate_; });
+        cv_.wait_for(lock, kIdlePause, [&] {
+          return Owner.fActive || terminate_ || (WriteDoneHeld && !Owner.fClosing);
+        });
       }
       ActiveMode = Owner.fActive;
     }
@@ -79,6 +82,7 @@ void TVoDiviVuvovi::Execute() {
 
 void TVoDiviVuvovi::ActivePass() {
   Owner.WorkThreadIsRunning = true;
+  HandOverHeldWriteDone();
   FollowPort();
   dispatched_ = false;
   read_waiting_ = false;
@@ -162,6 +166,7 @@ void TVoDiviVuvovi::FollowPort() {
   // since the opening, not since whenever the previous port was last found empty.
   StartTime = Owner.fLoop.TickCount();
   RxErrors = 0;
+  PollError = 0;
 }
 
 bool TVoDiviVuvovi::PortIsCurrent() const {
@@ -173,15 +178,17 @@ bool TVoDiviVuvovi::PortIsCurrent() const {
 
 void TVoDiviVuvovi::PollComState() {
   if (!PortIsCurrent()) return;
-  if (const std::uint32_t error = port_->GetCommModemStatus(ModemState)) {
-    if (PortIsCurrent()) SetError(0x51, error, "Fehler: holen des Modemstatus", 0);
+  const std::uint32_t modem_error = port_->GetCommModemStatus(ModemState);
+  if (modem_error) {
+    ReportPollFailure(0x51, modem_error, "Fehler: holen des Modemstatus");
   } else {
     Owner.fModemState = ModemState;
   }
   if (const std::uint32_t error = port_->ClearCommError(ComErrorCode, ComStatus)) {
-    if (PortIsCurrent()) SetError(0x52, error, "Fehler: ClearCommError", 0);
+    ReportPollFailure(0x52, error, "Fehler: ClearCommError");
     return;
   }
+  if (!modem_error) PollError = 0;
   RxErrors |= ComErrorCode;
   if (ComErrorCode == Owner.fComError && ComStatus.Flags == Owner.fComStateFlags &&
       ComStatus.cbInQue == Owner.fComStateInQueue && ComStatus.cbOutQue == Owner.fComStateOutQueue)
@@ -308,13 +315,19 @@ void TVoDiviVuvovi::MakeCluster() {
 
 void TVoDiviVuvovi::CheckWrite() {
   if (!Owner.fSendInProgress) return;
-  // The port went while the write was outstanding: closing aborted it.
-  const std::uint32_t result = port_ ? port_->GetOverlappedResult(CommSlot::Write, WrittenBytes)
-                                     : platform::kErrorOperationAborted;
-  if (!port_) WrittenBytes = 0;
+  // Taken while the write is still outstanding: once the send state is released, the main
+  // thread may start the next write.
+  DoneToken = Owner.fWriteToken;
+  // The write's own port tells how it ended, also after it was closed (closing aborted
+  // the write unless it had drained); without one the write is lost.
+  if (!write_port_) write_port_ = Owner.fWritePort.load();
+  const auto port = write_port_ ? write_port_ : port_;
+  const std::uint32_t result = port ? port->GetOverlappedResult(CommSlot::Write, WrittenBytes)
+                                    : platform::kErrorOperationAborted;
+  if (!port) WrittenBytes = 0;
   if (result == 0) {
     Owner.fWrittenBytes = WrittenBytes;
-    Owner.fSendInProgress = false;
+    EndWrite();
     if (WrittenBytes != Owner.BytesToWrite) SetError(0x11, RetCode, "Fehler: Schreiben Timeout", 0);
     HandOverWriteDone();
   } else if (result == platform::kErrorIoIncomplete) {
@@ -327,20 +340,31 @@ void TVoDiviVuvovi::CheckWrite() {
       // The slot is reset before the send state is released, so that a write the main
       // thread starts right after cannot be the one reset.
       ResetWriteSlot();
-      Owner.fSendInProgress = false;
+      EndWrite();
       SetError(0x12, platform::kErrorIoPending, "Fehler: Schreiben Timeout", 0);
       HandOverWriteDone();
     }
   } else {
     ResetWriteSlot();
-    Owner.fSendInProgress = false;
+    EndWrite();
     SetError(0x25E6, result, "Error getting Overlapped Result", 0);
     HandOverWriteDone();
   }
 }
 
+// Releases the send state, and the port of the write before it: the next write may
+// follow at once.
+void TVoDiviVuvovi::EndWrite() {
+  write_port_.reset();
+  Owner.fWritePort.store(nullptr);
+  Owner.fSendInProgress = false;
+}
+
 void TVoDiviVuvovi::ResetWriteSlot() {
-  ResetSlot(CommSlot::Write);
+  const auto port = write_port_ ? write_port_ : port_;
+  if (!port) return;
+  if (const std::uint32_t error = port->ResetOverlapped(CommSlot::Write))
+    SetError(0x1111, error, "Fehler: Resetten eines Overlapped Events", 0);
 }
 
 void TVoDiviVuvovi::ResetSlot(CommSlot slot) {
@@ -363,6 +387,16 @@ void TVoDiviVuvovi::Forget(CommSlot slot) {
 
 // ---------------------------------------------------------------------------------------
 // Hand-overs
+
+// A failure the previous poll already reported is not reported again, and while the port
+// is being closed failures of the status poll belong to the closing: reporting them would
+// keep the worker in a hand-over that the closing main thread does not serve.
+void TVoDiviVuvovi::ReportPollFailure(std::uint32_t APlace, std::uint32_t ACode,
+                                      const ByteString& AMsg) {
+  if (ACode == PollError) return;
+  PollError = ACode;
+  if (PortIsCurrent() && Owner.fActive) SetError(APlace, ACode, AMsg, 0);
+}
 
 void TVoDiviVuvovi::SetError(std::uint32_t APlace, std::uint32_t ACode, const ByteString& AMsg,
                              std::uint8_t ANoise) {
@@ -402,8 +436,18 @@ void TVoDiviVuvovi::HandOverEvent(TNotifyEvent TDaVevureRez::*Event) {
 }
 
 void TVoDiviVuvovi::HandOverWriteDone() {
+  if (Owner.fClosing) {
+    WriteDoneHeld = true;
+    return;
+  }
   if (Owner.Unheard(TDaVevureRez::EventBit(&TDaVevureRez::OnWriteDone))) return;
   HandOver(&TVoDiviVuvovi::SyncWriteDone);
+}
+
+void TVoDiviVuvovi::HandOverHeldWriteDone() {
+  if (!WriteDoneHeld || Owner.fClosing) return;
+  WriteDoneHeld = false;
+  HandOverWriteDone();
 }
 
 void TVoDiviVuvovi::SyncReportError() {
@@ -417,5 +461,6 @@ void TVoDiviVuvovi::SyncRxCluster() {
 }
 
 void TVoDiviVuvovi::SyncWriteDone() {
+  Owner.fWriteDoneToken = DoneToken;
   if (Owner.OnWriteDone && !Owner.ShutdownInProgress) Owner.OnWriteDone(&Owner);
 }

@@ -68,7 +68,9 @@ class TVoDiviVuvovi {
   void MakeCluster();
   void SetError(std::uint32_t APlace, std::uint32_t ACode, const ByteString& AMsg,
                 std::uint8_t ANoise);
+  void ReportPollFailure(std::uint32_t APlace, std::uint32_t ACode, const ByteString& AMsg);
   void ResetWriteSlot();
+  void EndWrite();
   void ResetSlot(platform::CommSlot slot);
   void Forget(platform::CommSlot slot);
   // The time left (ms) before the waiting bytes must be cut, at most the 75 ms bound.
@@ -86,6 +88,7 @@ class TVoDiviVuvovi {
   void HandOver(void (TVoDiviVuvovi::*Relay)());
   void HandOverEvent(TNotifyEvent TDaVevureRez::*Event);
   void HandOverWriteDone();
+  void HandOverHeldWriteDone();
   void SyncReportError();
   void SyncRxCluster();
   void SyncWriteDone();
@@ -99,6 +102,19 @@ class TVoDiviVuvovi {
   // The cluster being handed over.
   std::unique_ptr<TAxSerialCluster> Cluster;
   std::uint32_t WrittenBytes = 0;
+  // The token of the write whose completion is being handed over.
+  std::uint32_t DoneToken = 0;
+  // A write completion that came while the port was being closed, handed over after it:
+  // the closing main thread does not serve hand-overs, and waiting for it would stall the
+  // closing for its whole bound.
+  bool WriteDoneHeld = false;
+  // The port of the outstanding write (taken from the component), also after that port
+  // was closed, so that the write's real end (it may have drained just before the close)
+  // is collected, not taken as lost.
+  std::shared_ptr<platform::CommPort> write_port_;
+  // The failure the status poll last reported on this port: a device that keeps failing
+  // the same way (it has gone) is reported once, not at every poll.
+  std::uint32_t PollError = 0;
   std::uint32_t BytesRead = 0;
   platform::CommStat ComStatus;
   std::uint32_t ComErrorCode = 0;

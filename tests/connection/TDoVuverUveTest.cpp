@@ -2,6 +2,7 @@
 // the send path, the receive queue, relays, reports and the traffic log's exact lines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -223,6 +224,29 @@ TEST_F(Connection, WriteThatNeverCompletedDoesNotBlockTheNextLine) {
   EXPECT_TRUE(line->ToSendListe.empty()) << "switching on empties the queues";
   line->SendeDaten(ByteString("fresh"));
   EXPECT_EQ(port->Written(), "fresh") << "written at once, not queued behind the lost write";
+}
+
+// Guards against the off and on of a dialog's OK with a write outstanding: the next send
+// was refused yet logged as sent, and the old write's late completion was taken for it
+// (a spurious "Nicht alles gesendet", which ends a flash).
+TEST_F(Connection, OffAndOnAtOnceWithAWriteOutstanding) {
+  auto port = Connect();
+  port->SetWritesPending(true);
+  line->SendeDaten(ByteString("old"));
+  line->SetActive(false);
+  auto next = ports.Add("/dev/COM2");
+  line->SetActive(true);
+  line->SendeDaten(ByteString("new"));
+  // The old write's end (aborted by the closing) reaches the main loop only now.
+  ASSERT_TRUE(loop.ServeUntil([&] { return next->Written() == "new"; }, kLimit))
+      << "the new data are sent once the old write has ended";
+  Settle(*next);
+  for (const auto& r : raised) EXPECT_NE(r.place, 0x2041u) << "Nicht alles gesendet";
+  const auto sent = std::count_if(line->ProtokollListe.begin(), line->ProtokollListe.end(),
+                                  [](const std::string& l) { return l.find("Gesendet") == 0; });
+  EXPECT_EQ(sent, 2) << "each write logged once, when the serial component took it";
+  EXPECT_EQ(std::count(events.begin(), events.end(), "ComWriteDone"), 1)
+      << "only the new line's write is relayed as done";
 }
 
 TEST_F(Connection, WriteTheSerialComponentRefusesIsForgottenAtOnce) {

@@ -133,6 +133,42 @@ TEST(LineMapping, TerminalSettingsReadBackAsTheLineDescription) {
   EXPECT_EQ(back.BaudRate, 115200u);
 }
 
+// Guards against line settings that the driver took only in part counting as set: an 8250
+// (base clock 115200) runs 56000 as 57600 and 100000 as 115200, though it reads back what
+// was asked; a driver that reads back another rate or frame did not take the request.
+TEST(LineMapping, SettingsTheDriverDidNotTakeAreTold) {
+  struct Row {
+    CommDcb wanted;
+    std::uint32_t read_back_rate;  // 0: as asked
+    std::uint32_t cflag_change;    // bits the driver flipped
+    std::uint32_t baud_base;
+    bool taken;
+  };
+  const Row rows[] = {
+      {Dcb(9600), 0, 0, 0, true},
+      {Dcb(9600), 0, 0, 115200, true},
+      {Dcb(56000), 0, 0, 115200, false},
+      {Dcb(100000), 0, 0, 115200, false},
+      {Dcb(128000), 0, 0, 24000000, true},
+      {Dcb(56000), 57000, 0, 0, true},  // within 2%
+      {Dcb(56000), 57600, 0, 0, false},
+      {Dcb(9600, 7, EVENPARITY), 0, PARENB, 0, false},
+      {Dcb(9600, 7), 0, CS7 ^ CS8, 0, false},
+      {Dcb(9600, 8, NOPARITY, TWOSTOPBITS), 0, CSTOPB, 0, false},
+  };
+  for (const Row& row : rows) {
+    const TtySettings wanted = Tty(row.wanted);
+    TtySettings got = wanted;
+    if (row.read_back_rate) got.ispeed = got.ospeed = row.read_back_rate;
+    got.cflag ^= row.cflag_change;
+    EXPECT_EQ(LineTaken(wanted, got, row.baud_base), row.taken)
+        << row.wanted.BaudRate << " base " << row.baud_base << " read back " << got.ospeed;
+  }
+  EXPECT_EQ(RunningRate(56000, 115200, 56000), 57600u);
+  EXPECT_EQ(RunningRate(300000, 115200, 300000), 115200u) << "at most the base clock";
+  EXPECT_EQ(RunningRate(56000, 0, 55800), 55800u) << "no base clock: the read-back";
+}
+
 // --- Received-byte filter ---------------------------------------------------------------
 
 TEST(InputFilter, ReplacesMarkedBytesAndUndoublesFF) {
@@ -326,6 +362,30 @@ TEST_F(OpenPty, WriteTheKernelCannotTakeStaysPendingUntilTheLineDrains) {
   reader.join();
   EXPECT_EQ(result, 0u);
   EXPECT_EQ(transferred, big.size());
+}
+
+// Guards against the purge of closing throwing away what the other side of a
+// pseudo-terminal had not read yet, although the write had ended.
+TEST_F(OpenPty, PurgeAfterAWriteEndedKeepsWhatTheOtherSideHasNotRead) {
+  std::uint32_t written = 0;
+  ASSERT_EQ(port->WriteFile("\x10", 1, written), 0u);
+  EXPECT_EQ(port->PurgeComm(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR), 0u);
+  EXPECT_EQ(port->CloseHandle(), 0u);
+  EXPECT_EQ(pty.Read(1, std::chrono::seconds(5)), "\x10");
+}
+
+// Guards against a device that has gone failing every call after it: it is reported by the
+// status poll, and closing it succeeds.
+TEST_F(OpenPty, AVanishedDeviceFailsThePollAndClosesCleanly) {
+  pty.CloseMaster();
+  std::uint32_t errors = 0;
+  CommStat stat;
+  EXPECT_EQ(port->WaitForSlots({CommSlot::Read}, 100), kWaitTimeout);
+  EXPECT_EQ(port->ClearCommError(errors, stat), static_cast<std::uint32_t>(EIO));
+  EXPECT_EQ(port->PurgeComm(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR), 0u);
+  EXPECT_EQ(port->EscapeCommFunction(CLRDTR), 0u);
+  EXPECT_EQ(port->EscapeCommFunction(CLRRTS), 0u);
+  EXPECT_EQ(port->CloseHandle(), 0u);
 }
 
 TEST_F(OpenPty, PurgeAbortsAPendingWrite) {

@@ -33,7 +33,12 @@ Pty::Pty() {
 
 Pty::~Pty() {
   close(slave_);
+  if (master_ >= 0) close(master_);
+}
+
+void Pty::CloseMaster() {
   close(master_);
+  master_ = -1;
 }
 
 void Pty::Write(const std::string& bytes) {

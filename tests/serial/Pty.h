@@ -25,6 +25,8 @@ class Pty {
   void Write(const std::string& bytes);
   // Reads from the master until `count` bytes came or `limit` passed.
   std::string Read(std::size_t count, std::chrono::milliseconds limit);
+  // The device goes away: the master closes, which hangs up the slave.
+  void CloseMaster();
   // The slave's current terminal settings.
   platform::TtySettings Settings() const;
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
@@ -245,6 +246,33 @@ TEST_F(OverPty, ADialogueRaisesNoFailureAtAll) {
   pty.Write("final answer");
   ASSERT_TRUE(RunUntil([&] { return !com->Active(); }));
   for (const auto& r : reports) EXPECT_EQ(r.noise, 2) << std::hex << r.place;
+}
+
+// Guards against a device that vanishes (here the other side closes) being reported at
+// every poll and holding up the closing for its whole bound, with a warning.
+TEST_F(OverPty, AVanishedDeviceIsReportedOnceAndTheNextRunWorks) {
+  expected_failures = true;
+  com->SetActive(true);
+  ASSERT_TRUE(RunUntil([&] { return com->ModemState() != 0; }));
+  pty.CloseMaster();
+  auto failures = [&] {
+    return std::count_if(reports.begin(), reports.end(),
+                         [](const Report& r) { return r.noise == 0; });
+  };
+  ASSERT_TRUE(RunUntil([&] { return failures() > 0; }, 5s));
+  RunUntil([] { return false; }, 500ms);
+  EXPECT_EQ(failures(), 1) << "one report, not one per poll";
+  const auto start = std::chrono::steady_clock::now();
+  com->SetActive(false);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1000ms) << "closing is prompt";
+  EXPECT_EQ(failures(), 1);
+  for (const auto& r : reports) EXPECT_NE(r.place, 0x1133u) << "no warning";
+  Pty next;
+  com->SetComPort(next.Path());
+  com->SetActive(true);
+  EXPECT_TRUE(com->Active());
+  com->SendString("again");
+  EXPECT_EQ(next.Read(5, 20s), "again");
 }
 
 TEST_F(OverPty, DestroyingWithAnOpenPortReportsNothingAndReturnsInTime) {

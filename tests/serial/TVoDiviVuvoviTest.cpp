@@ -271,6 +271,27 @@ TEST_F(Worker, StatusPollFailuresAreReportedEveryPoll) {
   EXPECT_EQ(reports[0].msg, "Fehler: holen des Modemstatus");
 }
 
+// Guards against a device that has gone (EIO at every poll) being reported at every poll,
+// which also held up the closing for its whole bound, with a warning.
+TEST_F(Worker, AVanishedDeviceIsReportedOnceAndClosesPromptly) {
+  auto port = Open();
+  reports.clear();
+  port->Fail("ClearCommError", EIO, -1);
+  for (int i = 0; i < 4; ++i) Pass(*port);
+  EXPECT_EQ(Reported(), (Places{0x52}));
+  const auto start = std::chrono::steady_clock::now();
+  com->SetActive(false);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1400));
+  EXPECT_EQ(Reported(), (Places{0x52, 0x1131}));
+  auto again = ports.Add("/dev/COM2");
+  com->SetActive(true);
+  ASSERT_TRUE(com->Active()) << "the port opens again";
+  Settle(*again);
+  again->Fail("ClearCommError", EIO, 1);
+  Pass(*again);
+  EXPECT_EQ(Reported(), (Places{0x52, 0x1131, 0x1136, 0x52})) << "a new port reports anew";
+}
+
 TEST_F(Worker, EventWaitThatCannotStartIsReportedAndRetriedWithoutSpinning) {
   auto port = ports.Add(platform::DevicePath("COM2"));
   port->Fail("WaitCommEvent", 81);
