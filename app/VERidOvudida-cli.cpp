@@ -343,11 +343,10 @@ int main(int argc, char** argv) {
     setup.end_wait_blocks = !several;
     r.form = std::make_unique<TZORurerizudor>(setup);
     r.form->OnRunEnded = [&, &r = r](RunResult) {
-      // The window adds this line to its box; here it goes to the error texts.
-      if (const std::string advice = ErrorAdvice(*r.form); !advice.empty()) {
-        if (several) std::fprintf(stderr, "[%s] ", r.port.c_str());
-        std::fprintf(stderr, "%s\n", advice.c_str());
-      }
+      // The window adds this line to its box; here it goes to the error texts, above the
+      // progress board and with the port's label like every other line.
+      if (const std::string advice = ErrorAdvice(*r.form); !advice.empty())
+        r.view->Print(stderr, advice);
       r.ended = true;
       r.finished = Clock::now();
       if (++ended == ports.size()) loop.Quit();
