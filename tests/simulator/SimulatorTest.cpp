@@ -430,6 +430,7 @@ TEST(SimulatedDevice, ReportSummarisesTurnaroundsByNearestRank) {
   EXPECT_EQ(s.median, Micros{50});
   EXPECT_EQ(s.p99, Micros{99});
   EXPECT_EQ(s.max, Micros{100});
+  EXPECT_EQ(s.total, Micros{5050});
   const Summary one = Summarize({Micros{7}});
   EXPECT_EQ(one.median, Micros{7});
   EXPECT_EQ(one.p99, Micros{7});

@@ -4,10 +4,12 @@
 #   paced at 9600 Bd, default receive trigger and trigger 1: total time / line time
 #   unpaced: turnaround median and p99 of the flasher, with and without 1 ms per
 #   modem-status request
-# Usage: tests/vm/bench.sh [BUILD_DIR]   (default build/default; prepares the guest)
+# Usage: tests/vm/bench.sh [BUILD_DIR [paced|unpaced]]   (default build/default, both;
+# prepares the guest)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${1:-build/default}
+only=${2:-}
 guest=$build/tests/vm/guest
 tests/vm/vm.sh prepare "$build" "$guest"
 work=$(mktemp -d)
@@ -42,6 +44,7 @@ turnaround() {  # median and p99 of the flasher's answers, in ms
 }
 
 for trigger in default 1; do
+  [ "$only" != unpaced ] || break
   set_trigger=""
   [ "$trigger" = default ] || set_trigger="echo $trigger >/sys/class/tty/ttyS0/rx_trig_bytes; "
   run "paced-$trigger" "${set_trigger}vm_probe line /dev/ttyS0 $cli" --baud 9600
@@ -51,6 +54,7 @@ for trigger in default 1; do
     "$(awk -v t="$total" -v c="$chars" 'BEGIN { printf "%.3f", t / (c * 10 / 9600) }') x the line time"
 done
 
+[ "$only" != paced ] || exit 0
 run unpaced "vm_probe line /dev/ttyS0 $cli"
 run unpaced-shim "vm_probe line /dev/ttyS0 $shim $cli; echo counts: \$(cat /tmp/counts)"
 plain=$(seconds unpaced)

@@ -7,7 +7,8 @@ the line's own time.
 
 Per run: the total time of the exchange (first to last byte on the line), the line's own time
 for the bytes exchanged (10 bits per byte) plus the device's answer delays, their ratio, the
-flasher's turnaround times (median, p99), and the flasher's CPU time and peak memory.
+flasher's turnaround times (median, p99) and what they add up to, and the flasher's CPU time
+and peak memory.
 A benchmark, not a test: it measures and prints, it asserts nothing.
 """
 import argparse
@@ -57,6 +58,10 @@ def run(build, baud, workdir):
         print(f"ratio                      {total / line:8.3f}")
     print(f"flasher turnaround         median {host['median']:.2f} ms, p99 {host['p99']:.2f} ms, "
           f"max {host['max']:.2f} ms")
+    pause = r["turnaround_ms"]["host_pause"]
+    print(f"flasher's share of it      answers {host['total'] / 1000.0:.2f} s ({host['count']}), "
+          f"pauses after its acknowledgement {pause['total'] / 1000.0:.2f} s "
+          f"(median {pause['median']:.2f} ms, p99 {pause['p99']:.2f} ms)")
     print(f"flasher CPU                {cpu:8.2f} s = {100.0 * cpu / wall:.2f} % of the run")
     print(f"flasher peak memory        {after.ru_maxrss / 1024.0:8.1f} MiB")
 

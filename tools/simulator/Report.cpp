@@ -27,7 +27,7 @@ std::string Address(std::uint32_t address) {
 std::string SummaryJson(const Summary& s) {
   return "{\"count\": " + std::to_string(s.count) + ", \"min\": " + Ms(s.min) +
          ", \"median\": " + Ms(s.median) + ", \"p99\": " + Ms(s.p99) + ", \"max\": " + Ms(s.max) +
-         "}";
+         ", \"total\": " + Ms(s.total) + "}";
 }
 
 const char* Bool(bool b) {
@@ -80,6 +80,7 @@ Summary Summarize(std::vector<Micros> values) {
   s.median = rank(50);
   s.p99 = rank(99);
   s.max = values.back();
+  for (const Micros v : values) s.total += v;
   return s;
 }
 

@@ -20,6 +20,7 @@ struct RunInfo {
 struct Summary {
   std::size_t count = 0;
   Micros min{0}, median{0}, p99{0}, max{0};
+  Micros total{0};  // where the time of a run goes: the sum, not only the spread
 };
 // Percentiles by the nearest rank.
 Summary Summarize(std::vector<Micros> values);
