@@ -1,0 +1,27 @@
+#include <windows.h>
+
+#include "app/ErrorAdvice.h"
+
+// The causes a user meets on Windows, told by the system error of the opening. A COM port
+// is opened exclusively: one that another program holds is refused as "access denied".
+std::string OpeningAdvice(std::uint32_t code, const std::string& device,
+                          const AdviceSources& sources) {
+  switch (code) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      return "Hinweis: " + device +
+             " ist von einem anderen Programm belegt (ein Terminalprogramm, ein anderer "
+             "Flasher?): das Programm beenden und erneut flashen.";
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_NETPATH:
+      return "Hinweis: Den Port " + device + " gibt es nicht. " + PortsThatExist(sources);
+    case ERROR_GEN_FAILURE:
+    case ERROR_DEVICE_NOT_CONNECTED:
+      return "Hinweis: " + device +
+             " antwortet nicht: den USB-Adapter abziehen, wieder anstecken und erneut flashen.";
+    default:
+      return {};
+  }
+}
