@@ -32,8 +32,18 @@ bool LocalTime(std::time_t seconds, std::tm& tm) {
 }
 
 std::FILE* OpenForReading(const std::string& path) {
-  // Not inherited ("N"), binary.
-  return _wfopen(WideFromUtf8(path).c_str(), L"rbN");
+  // Not inherited ("N"), binary. A folder does not open here, where Linux opens it and fails
+  // to read it: either way the reason is that it is one.
+  const std::wstring wide = WideFromUtf8(path);
+  std::FILE* file = _wfopen(wide.c_str(), L"rbN");
+  if (!file) {
+    const int err = errno;
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    errno = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)
+                ? EISDIR
+                : err;
+  }
+  return file;
 }
 
 std::string FileNamePart(const std::string& path) {
