@@ -1,6 +1,8 @@
-#include <windows.h>
-
+// The seam's names first: <windows.h> defines some of them as macros of equal value.
+// clang-format off
 #include "app/ErrorAdvice.h"
+#include <windows.h>
+// clang-format on
 
 // The causes a user meets on Windows, told by the system error of the opening. A COM port
 // is opened exclusively: one that another program holds is refused as "access denied".

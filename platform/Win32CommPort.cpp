@@ -566,8 +566,4 @@ CommPortFactory& SystemCommPorts() {
   return factory;
 }
 
-std::string DevicePath(const std::string& name) {
-  return "\\\\.\\" + name.substr(0, 75);
-}
-
 }  // namespace platform
