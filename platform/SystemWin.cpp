@@ -102,8 +102,8 @@ std::string BytesFromWide(std::wstring_view wide) {
 
 std::wstring WideFromUtf8(std::string_view utf8) {
   if (utf8.empty()) return {};
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                    nullptr, 0);
+  const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
+                                    static_cast<int>(utf8.size()), nullptr, 0);
   // Not UTF-8 at all: take the bytes as they are.
   if (n <= 0) return WideFromBytes(utf8);
   std::wstring wide(static_cast<std::size_t>(n), L'\0');

@@ -11,7 +11,9 @@ namespace platform {
 
 std::wstring WideFromBytes(std::string_view bytes);
 std::string BytesFromWide(std::wstring_view wide);
-// Paths of files given by the user are UTF-8 (the form of the command line and the window).
+// Paths of files given by the user and the registry seam's strings are UTF-8 (the form of
+// the command line, the window and the settings' texts); bytes that are no UTF-8 are taken
+// one character each, as above.
 std::wstring WideFromUtf8(std::string_view utf8);
 std::string Utf8FromWide(std::wstring_view wide);
 

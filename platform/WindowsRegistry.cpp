@@ -77,7 +77,7 @@ std::wstring WindowsRegistry::Path(std::string_view key) const {
   std::string path;
   for (const std::string& part : SplitKeyPath(base_)) path += (path.empty() ? "" : "\\") + part;
   for (const std::string& part : SplitKeyPath(key)) path += (path.empty() ? "" : "\\") + part;
-  return WideFromBytes(path);
+  return WideFromUtf8(path);
 }
 
 RegStatus WindowsRegistry::KeyExists(std::string_view key) const {
@@ -96,7 +96,7 @@ RegStatus WindowsRegistry::SubKeyNames(std::string_view key, std::vector<std::st
     const LSTATUS r = RegEnumKeyExW(k.Get(), i, name.data(), &size, nullptr, nullptr, nullptr, nullptr);
     if (r == ERROR_NO_MORE_ITEMS) return RegStatus::Ok;
     if (r != ERROR_SUCCESS) return RegStatus::Failed;
-    names.push_back(BytesFromWide(std::wstring_view(name.data(), size)));
+    names.push_back(Utf8FromWide(std::wstring_view(name.data(), size)));
   }
 }
 
@@ -115,7 +115,7 @@ RegStatus WindowsRegistry::ValueNames(std::string_view key, std::vector<std::str
         RegEnumValueW(k.Get(), i, name.data(), &size, nullptr, nullptr, nullptr, nullptr);
     if (r == ERROR_NO_MORE_ITEMS) return RegStatus::Ok;
     if (r != ERROR_SUCCESS) return RegStatus::Failed;
-    names.push_back(BytesFromWide(std::wstring_view(name.data(), size)));
+    names.push_back(Utf8FromWide(std::wstring_view(name.data(), size)));
   }
 }
 
@@ -123,7 +123,7 @@ RegStatus WindowsRegistry::ReadValue(std::string_view key, std::string_view name
                                      RegValue& value) const {
   Key k;
   if (const RegStatus s = Open(RootKey(root_), Path(key), KEY_READ, k); s != RegStatus::Ok) return s;
-  const std::wstring wname = WideFromBytes(name);
+  const std::wstring wname = WideFromUtf8(name);
   for (int attempt = 0; attempt < 4; ++attempt) {  // the value may grow between the calls
     DWORD type = 0;
     DWORD size = 0;
@@ -142,7 +142,7 @@ RegStatus WindowsRegistry::ReadValue(std::string_view key, std::string_view name
       // The stored terminator is not part of the text (a string stored without one is whole).
       if (value.type != RegType::MultiString && !wide.empty() && wide.back() == L'\0')
         wide.pop_back();
-      value.data = BytesFromWide(wide);
+      value.data = Utf8FromWide(wide);
     } else {
       value.data = std::move(data);
     }
@@ -165,11 +165,11 @@ RegStatus WindowsRegistry::WriteValue(std::string_view key, std::string_view nam
   if (r != ERROR_SUCCESS) return Status(r);
   std::string data = value.data;
   if (IsText(value.type)) {
-    std::wstring wide = WideFromBytes(value.data);
+    std::wstring wide = WideFromUtf8(value.data);
     if (value.type != RegType::MultiString) wide += L'\0';
     data.assign(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(wchar_t));
   }
-  return Status(RegSetValueExW(k.Get(), WideFromBytes(name).c_str(), 0, WinType(value.type),
+  return Status(RegSetValueExW(k.Get(), WideFromUtf8(name).c_str(), 0, WinType(value.type),
                                reinterpret_cast<const BYTE*>(data.data()),
                                static_cast<DWORD>(data.size())));
 }
@@ -178,7 +178,7 @@ RegStatus WindowsRegistry::DeleteValue(std::string_view key, std::string_view na
   Key k;
   if (const RegStatus s = Open(RootKey(root_), Path(key), KEY_SET_VALUE, k); s != RegStatus::Ok)
     return s;
-  return Status(RegDeleteValueW(k.Get(), WideFromBytes(name).c_str()));
+  return Status(RegDeleteValueW(k.Get(), WideFromUtf8(name).c_str()));
 }
 
 RegStatus WindowsRegistry::DeleteTree(std::string_view key) {

@@ -1,9 +1,10 @@
 // The registry seam on the Windows registry: the current user's part (where the components
 // keep their default settings) and the machine's (where port discovery looks).
 //
-// Key paths are below the root, optionally below a base key (tests use a scratch key of
-// their own). Names and string data go through platform/WinText.h, so every byte value
-// survives; strings are REG_SZ, numbers REG_DWORD, blobs REG_BINARY.
+// Key paths are below the root, optionally below a base key. Names and string data are the
+// seam's UTF-8 texts as the registry's wide strings (platform/WinText.h), so a character
+// setting 0..255 is stored as that one character; strings are REG_SZ, numbers REG_DWORD,
+// blobs REG_BINARY.
 //
 // Thread safety: one instance per thread; the registry itself may be shared.
 #pragma once

@@ -56,7 +56,7 @@ class Connection : public serial_test::FakePortFixture {
     FakePortFixture::TearDown();
   }
 
-  // Switches the direct line on over "/dev/COM2" and lets the worker come to rest.
+  // Switches the direct line on over COM2 and lets the worker come to rest.
   std::shared_ptr<FakeCommPort> Connect() {
     auto port = ports.Add(platform::DevicePath("COM2"));
     line->SetActive(true);
@@ -114,7 +114,7 @@ TEST_F(Connection, ConnectAndDisconnectWithTheirLogLines) {
 }
 
 TEST_F(Connection, PortThatDoesNotOpenLeavesTheLineOff) {
-  line->SetActive(true);  // "/dev/COM2" is unknown to the fake
+  line->SetActive(true);  // COM2 is unknown to the fake
   EXPECT_FALSE(line->Active());
   EXPECT_FALSE(line->Connected());
   // The serial report comes first (level 0, raised), then the disconnect message.
@@ -234,7 +234,7 @@ TEST_F(Connection, OffAndOnAtOnceWithAWriteOutstanding) {
   port->SetWritesPending(true);
   line->SendeDaten(ByteString("old"));
   line->SetActive(false);
-  auto next = ports.Add("/dev/COM2");
+  auto next = ports.Add(platform::DevicePath("COM2"));
   line->SetActive(true);
   line->SendeDaten(ByteString("new"));
   // The old write's end (aborted by the closing) reaches the main loop only now.

@@ -283,7 +283,7 @@ TEST_F(Worker, AVanishedDeviceIsReportedOnceAndClosesPromptly) {
   com->SetActive(false);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1400));
   EXPECT_EQ(Reported(), (Places{0x52, 0x1131}));
-  auto again = ports.Add("/dev/COM2");
+  auto again = ports.Add(platform::DevicePath("COM2"));
   com->SetActive(true);
   ASSERT_TRUE(com->Active()) << "the port opens again";
   Settle(*again);

@@ -86,8 +86,8 @@ TEST_F(WindowsRegistry, SettingsAreStringsBelowTheCurrentUsersQuenzhalKey) {
 TEST_F(WindowsRegistry, ValueOfAnotherTypeStopsTheReading) {
   com->SetBaudRate(4800);
   com->WriteSettings(kRegkey, sub);
-  const std::wstring key(std::string(kRegkey + "\\" + sub).begin(),
-                         std::string(kRegkey + "\\" + sub).end());
+  const std::string narrow = kRegkey + "\\" + sub;
+  const std::wstring key(narrow.begin(), narrow.end());
   const DWORD bits = 7;
   ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"DataBits", REG_DWORD, &bits,
                             sizeof bits),
