@@ -413,6 +413,9 @@ class Win32CommPort final : public CommPort {
     // A wait sleeping in WaitForMultipleObjects returns at once; only then may the handle go.
     idle_.wait(lock, [&] { return waiting_ == 0; });
     if (write_.state == Slot::State::Draining) Finish(write_, ERROR_OPERATION_ABORTED);
+    // An event wait ends when the mask changes; Wine does not find it to cancel (the
+    // cancel would cost its whole bound).
+    if (status_.state == Slot::State::Pending) ::SetCommMask(handle_, 0);
     // Collect how each operation ended while the handle still exists.
     for (Slot* s : {&write_, &read_, &status_})
       if (s->state == Slot::State::Pending) Cancel(*s);
@@ -493,8 +496,12 @@ class Win32CommPort final : public CommPort {
   void Cancel(Slot& s) {
     CancelIoEx(handle_, &s.ov);
     DWORD n = 0;
-    if (WaitForSingleObject(s.event, kCancelWaitMs) == WAIT_OBJECT_0 &&
-        ::GetOverlappedResult(handle_, &s.ov, &n, FALSE)) {
+    // Not ended within the bound: given up as aborted (the last error would be the cancel's).
+    if (WaitForSingleObject(s.event, kCancelWaitMs) != WAIT_OBJECT_0) {
+      Finish(s, ERROR_OPERATION_ABORTED);
+      return;
+    }
+    if (::GetOverlappedResult(handle_, &s.ov, &n, FALSE)) {
       s.count = n;
       Finish(s, &s == &write_ ? ERROR_OPERATION_ABORTED : 0);
     } else {
