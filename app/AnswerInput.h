@@ -1,7 +1,7 @@
 // The console services of the command-line flasher that differ per platform
 // (AnswerInputPosix.cpp, AnswerInputWin.cpp): the version question's answer line, read from
 // the terminal beside the main loop (what lets a waiting read be withdrawn differs), and
-// the width of the terminal.
+// the terminal's width and drawing.
 //
 // Thread safety: ReadLine() on one thread, Withdraw() from another.
 #pragma once
@@ -35,3 +35,7 @@ class AnswerInput {
 
 // The columns of the terminal that `out` writes to, 0 when unknown.
 int ConsoleColumns(std::FILE* out);
+
+// Whether `out` is a terminal that shows the progress board (UTF-8 text, cursor movement);
+// on Windows it switches the console to both first.
+bool PrepareConsole(std::FILE* out);

@@ -51,3 +51,5 @@ int ConsoleColumns(std::FILE* out) {
   if (ioctl(fileno(out), TIOCGWINSZ, &size) != 0) return 0;
   return size.ws_col;
 }
+
+bool PrepareConsole(std::FILE* out) { return isatty(fileno(out)) != 0; }

@@ -70,3 +70,12 @@ int ConsoleColumns(std::FILE* out) {
   if (!GetConsoleScreenBufferInfo(console, &info)) return 0;
   return info.srWindow.Right - info.srWindow.Left + 1;
 }
+
+bool PrepareConsole(std::FILE* out) {
+  SetConsoleOutputCP(CP_UTF8);  // the texts are UTF-8
+  const HANDLE console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(out)));
+  DWORD mode = 0;
+  if (!_isatty(_fileno(out)) || !GetConsoleMode(console, &mode)) return false;
+  // The board moves the cursor with escape sequences, which consoles before Windows 10 lack.
+  return SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/AnswerInput.h"
 #include "app/ConsoleFrontEnd.h"
 #include "app/ErrorAdvice.h"
 #include "app/FlasherVersion.h"
@@ -297,7 +298,7 @@ int main(int argc, char** argv) {
   }
 
   platform::StdMainLoop loop;
-  const bool terminal = platform::IsTerminal(stdout);
+  const bool terminal = PrepareConsole(stdout);
   std::size_t port_width = 4;
   for (const std::string& p : ports) port_width = std::max(port_width, p.size());
   // On a terminal every run has its line on the board, redrawn a few times a second.
