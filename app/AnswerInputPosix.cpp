@@ -20,7 +20,9 @@ AnswerInput::~AnswerInput() {
   if (wake_[1] >= 0) close(static_cast<int>(wake_[1].load()));
 }
 
-bool AnswerInput::Ok() const { return wake_[0] >= 0; }
+bool AnswerInput::Ok() const {
+  return wake_[0] >= 0;
+}
 
 std::optional<std::string> AnswerInput::ReadLine() {
   std::string line;
@@ -52,4 +54,6 @@ int ConsoleColumns(std::FILE* out) {
   return size.ws_col;
 }
 
-bool PrepareConsole(std::FILE* out) { return isatty(fileno(out)) != 0; }
+bool PrepareConsole(std::FILE* out) {
+  return isatty(fileno(out)) != 0;
+}

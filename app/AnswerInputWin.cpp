@@ -11,7 +11,9 @@ namespace {
 constexpr int kCancelTries = 50;
 constexpr DWORD kCancelPauseMs = 20;
 
-HANDLE AsHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+HANDLE AsHandle(std::intptr_t h) {
+  return reinterpret_cast<HANDLE>(h);
+}
 }  // namespace
 
 AnswerInput::AnswerInput(int input) : input_(input) {
@@ -25,7 +27,9 @@ AnswerInput::~AnswerInput() {
   if (wake_[1] != -1) CloseHandle(AsHandle(wake_[1]));
 }
 
-bool AnswerInput::Ok() const { return wake_[1] != -1; }
+bool AnswerInput::Ok() const {
+  return wake_[1] != -1;
+}
 
 std::optional<std::string> AnswerInput::ReadLine() {
   HANDLE thread = nullptr;

@@ -45,4 +45,3 @@ std::string OpeningAdvice(std::uint32_t code, const std::string& device,
       return {};
   }
 }
-

@@ -69,7 +69,9 @@ std::string DevicePath(const std::string& name) {
   return "\\\\.\\" + name.substr(0, kPortNameLimit);
 }
 
-std::uint32_t InvalidHandleError() { return ERROR_INVALID_HANDLE; }
+std::uint32_t InvalidHandleError() {
+  return ERROR_INVALID_HANDLE;
+}
 
 bool IsTerminal(std::FILE* stream) {
   return _isatty(_fileno(stream)) != 0;
@@ -113,8 +115,8 @@ std::wstring WideFromUtf8(std::string_view utf8) {
 
 std::string Utf8FromWide(std::wstring_view wide) {
   if (wide.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                    nullptr, 0, nullptr, nullptr);
+  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
+                                    0, nullptr, nullptr);
   if (n <= 0) return {};
   std::string utf8(static_cast<std::size_t>(n), '\0');
   WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), n,

@@ -34,7 +34,9 @@ constexpr DWORD kCancelWaitMs = 1000;
 constexpr DWORD kDrainRecheckMaxMs = 50;
 constexpr std::uint32_t kDrainBoundWithoutTimeoutMs = 1000;
 
-std::uint32_t LastError() { return GetLastError(); }
+std::uint32_t LastError() {
+  return GetLastError();
+}
 
 std::int64_t MonotonicMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -79,9 +81,9 @@ void Win32ToDcb(const DCB& win, CommDcb& dcb) {
               (win.fOutxDsrFlow ? DCB_OUTX_DSR_FLOW : 0u) |
               ((static_cast<std::uint32_t>(win.fDtrControl) << 4) & DCB_DTR_CONTROL_MASK) |
               (win.fDsrSensitivity ? DCB_DSR_SENSITIVITY : 0u) |
-              (win.fTXContinueOnXoff ? DCB_TX_CONTINUE_ON_XOFF : 0u) |
-              (win.fOutX ? DCB_OUTX : 0u) | (win.fInX ? DCB_INX : 0u) |
-              (win.fErrorChar ? DCB_ERROR_CHAR : 0u) | (win.fNull ? DCB_NULL : 0u) |
+              (win.fTXContinueOnXoff ? DCB_TX_CONTINUE_ON_XOFF : 0u) | (win.fOutX ? DCB_OUTX : 0u) |
+              (win.fInX ? DCB_INX : 0u) | (win.fErrorChar ? DCB_ERROR_CHAR : 0u) |
+              (win.fNull ? DCB_NULL : 0u) |
               ((static_cast<std::uint32_t>(win.fRtsControl) << 12) & DCB_RTS_CONTROL_MASK) |
               (win.fAbortOnError ? DCB_ABORT_ON_ERROR : 0u);
   dcb.XonLim = win.XonLim;
@@ -97,11 +99,10 @@ void Win32ToDcb(const DCB& win, CommDcb& dcb) {
 }
 
 std::uint8_t HoldFlags(const COMSTAT& stat) {
-  return static_cast<std::uint8_t>((stat.fCtsHold ? fCtsHold : 0) | (stat.fDsrHold ? fDsrHold : 0) |
-                                   (stat.fRlsdHold ? fRlsdHold : 0) |
-                                   (stat.fXoffHold ? fXoffHold : 0) |
-                                   (stat.fXoffSent ? fXoffSent : 0) | (stat.fEof ? fEof : 0) |
-                                   (stat.fTxim ? fTxim : 0));
+  return static_cast<std::uint8_t>(
+      (stat.fCtsHold ? fCtsHold : 0) | (stat.fDsrHold ? fDsrHold : 0) |
+      (stat.fRlsdHold ? fRlsdHold : 0) | (stat.fXoffHold ? fXoffHold : 0) |
+      (stat.fXoffSent ? fXoffSent : 0) | (stat.fEof ? fEof : 0) | (stat.fTxim ? fTxim : 0));
 }
 
 namespace {
@@ -249,9 +250,9 @@ class Win32CommPort final : public CommPort {
     const std::uint64_t bound =
         static_cast<std::uint64_t>(timeouts_.WriteTotalTimeoutMultiplier) * size +
         timeouts_.WriteTotalTimeoutConstant;
-    drain_deadline_ = MonotonicMs() + static_cast<std::int64_t>(
-                                          bound != 0 ? bound : LineTimeMs(size) * 2 +
-                                                                   kDrainBoundWithoutTimeoutMs);
+    drain_deadline_ = MonotonicMs() +
+                      static_cast<std::int64_t>(
+                          bound != 0 ? bound : LineTimeMs(size) * 2 + kDrainBoundWithoutTimeoutMs);
     if (::WriteFile(handle_, tx_.data(), size, nullptr, &write_.ov)) {
       DWORD n = 0;
       ::GetOverlappedResult(handle_, &write_.ov, &n, FALSE);
@@ -342,8 +343,8 @@ class Win32CommPort final : public CommPort {
       if (!write_listed && write_.state == Slot::State::Pending) handles.push_back(write_.event);
       // The output queue gives no signal when it runs empty: look again when it should be.
       if (write_.state == Slot::State::Draining)
-        timeout = std::min<DWORD>(timeout, std::clamp<DWORD>(drain_recheck_ms_, 1,
-                                                             kDrainRecheckMaxMs));
+        timeout =
+            std::min<DWORD>(timeout, std::clamp<DWORD>(drain_recheck_ms_, 1, kDrainRecheckMaxMs));
       ++waiting_;
       lock.unlock();
       const DWORD r = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(),
@@ -427,9 +428,12 @@ class Win32CommPort final : public CommPort {
  private:
   Slot& SlotOf(CommSlot slot) {
     switch (slot) {
-      case CommSlot::Write: return write_;
-      case CommSlot::Read: return read_;
-      case CommSlot::Status: break;
+      case CommSlot::Write:
+        return write_;
+      case CommSlot::Read:
+        return read_;
+      case CommSlot::Status:
+        break;
     }
     return status_;
   }
@@ -451,8 +455,8 @@ class Win32CommPort final : public CommPort {
   // The time `bytes` take on the line, in whole milliseconds, at least 1.
   std::uint32_t LineTimeMs(std::uint64_t bytes) const {
     if (baud_ == 0) return 1;
-    return static_cast<std::uint32_t>(std::min<std::uint64_t>(
-        bytes * bits_per_char_ * 1000 / baud_ + 1, 0xFFFFFFFFu));
+    return static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(bytes * bits_per_char_ * 1000 / baud_ + 1, 0xFFFFFFFFu));
   }
 
   // Takes the system's completion of a pending operation into the slot.
@@ -534,8 +538,8 @@ class Win32CommPortFactory final : public CommPortFactory {
  public:
   std::shared_ptr<CommPort> Open(const std::string& path, std::uint32_t& error) override {
     error = 0;
-    const HANDLE handle = CreateFileW(WideFromBytes(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                      0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    const HANDLE handle = CreateFileW(WideFromBytes(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
       error = LastError();
       return nullptr;

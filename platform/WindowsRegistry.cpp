@@ -44,28 +44,37 @@ RegStatus Open(HKEY root, const std::wstring& path, REGSAM access, Key& key) {
 
 RegType TypeOf(DWORD type) {
   switch (type) {
-    case REG_SZ: return RegType::String;
-    case REG_EXPAND_SZ: return RegType::ExpandString;
-    case REG_DWORD: return RegType::Dword;
-    case REG_MULTI_SZ: return RegType::MultiString;
-    default: return RegType::Binary;
+    case REG_SZ:
+      return RegType::String;
+    case REG_EXPAND_SZ:
+      return RegType::ExpandString;
+    case REG_DWORD:
+      return RegType::Dword;
+    case REG_MULTI_SZ:
+      return RegType::MultiString;
+    default:
+      return RegType::Binary;
   }
 }
 
 DWORD WinType(RegType type) {
   switch (type) {
-    case RegType::String: return REG_SZ;
-    case RegType::ExpandString: return REG_EXPAND_SZ;
-    case RegType::Dword: return REG_DWORD;
-    case RegType::MultiString: return REG_MULTI_SZ;
-    case RegType::Binary: break;
+    case RegType::String:
+      return REG_SZ;
+    case RegType::ExpandString:
+      return REG_EXPAND_SZ;
+    case RegType::Dword:
+      return REG_DWORD;
+    case RegType::MultiString:
+      return REG_MULTI_SZ;
+    case RegType::Binary:
+      break;
   }
   return REG_BINARY;
 }
 
 bool IsText(RegType type) {
-  return type == RegType::String || type == RegType::ExpandString ||
-         type == RegType::MultiString;
+  return type == RegType::String || type == RegType::ExpandString || type == RegType::MultiString;
 }
 
 }  // namespace
@@ -85,15 +94,18 @@ RegStatus WindowsRegistry::KeyExists(std::string_view key) const {
   return Open(RootKey(root_), Path(key), KEY_READ, k);
 }
 
-RegStatus WindowsRegistry::SubKeyNames(std::string_view key, std::vector<std::string>& names) const {
+RegStatus WindowsRegistry::SubKeyNames(std::string_view key,
+                                       std::vector<std::string>& names) const {
   names.clear();
   Key k;
-  if (const RegStatus s = Open(RootKey(root_), Path(key), KEY_READ, k); s != RegStatus::Ok) return s;
+  if (const RegStatus s = Open(RootKey(root_), Path(key), KEY_READ, k); s != RegStatus::Ok)
+    return s;
   // Key names are at most 255 characters.
   std::wstring name(256, L'\0');
   for (DWORD i = 0;; ++i) {
     DWORD size = static_cast<DWORD>(name.size());
-    const LSTATUS r = RegEnumKeyExW(k.Get(), i, name.data(), &size, nullptr, nullptr, nullptr, nullptr);
+    const LSTATUS r =
+        RegEnumKeyExW(k.Get(), i, name.data(), &size, nullptr, nullptr, nullptr, nullptr);
     if (r == ERROR_NO_MORE_ITEMS) return RegStatus::Ok;
     if (r != ERROR_SUCCESS) return RegStatus::Failed;
     names.push_back(Utf8FromWide(std::wstring_view(name.data(), size)));
@@ -103,7 +115,8 @@ RegStatus WindowsRegistry::SubKeyNames(std::string_view key, std::vector<std::st
 RegStatus WindowsRegistry::ValueNames(std::string_view key, std::vector<std::string>& names) const {
   names.clear();
   Key k;
-  if (const RegStatus s = Open(RootKey(root_), Path(key), KEY_READ, k); s != RegStatus::Ok) return s;
+  if (const RegStatus s = Open(RootKey(root_), Path(key), KEY_READ, k); s != RegStatus::Ok)
+    return s;
   DWORD longest = 0;
   if (RegQueryInfoKeyW(k.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                        &longest, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
@@ -122,7 +135,8 @@ RegStatus WindowsRegistry::ValueNames(std::string_view key, std::vector<std::str
 RegStatus WindowsRegistry::ReadValue(std::string_view key, std::string_view name,
                                      RegValue& value) const {
   Key k;
-  if (const RegStatus s = Open(RootKey(root_), Path(key), KEY_READ, k); s != RegStatus::Ok) return s;
+  if (const RegStatus s = Open(RootKey(root_), Path(key), KEY_READ, k); s != RegStatus::Ok)
+    return s;
   const std::wstring wname = WideFromUtf8(name);
   for (int attempt = 0; attempt < 4; ++attempt) {  // the value may grow between the calls
     DWORD type = 0;

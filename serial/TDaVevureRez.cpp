@@ -24,27 +24,30 @@ constexpr auto kServeSlice = std::chrono::milliseconds(5);
 // The handle of a closed port: every call fails as on an invalid handle.
 class ClosedCommPort final : public platform::CommPort {
  public:
-  std::uint32_t SetupComm(std::uint32_t, std::uint32_t) override { return platform::InvalidHandleError(); }
-  std::uint32_t GetCommState(platform::CommDcb&) override { return platform::InvalidHandleError(); }
-  std::uint32_t SetCommState(const platform::CommDcb&) override { return platform::InvalidHandleError(); }
-  std::uint32_t GetCommTimeouts(platform::CommTimeouts&) override { return platform::InvalidHandleError(); }
-  std::uint32_t SetCommTimeouts(const platform::CommTimeouts&) override { return platform::InvalidHandleError(); }
-  std::uint32_t SetCommMask(std::uint32_t) override { return platform::InvalidHandleError(); }
-  std::uint32_t WaitCommEvent(std::uint32_t&) override { return platform::InvalidHandleError(); }
-  std::uint32_t ReadFile(void*, std::uint32_t, std::uint32_t&) override { return platform::InvalidHandleError(); }
-  std::uint32_t WriteFile(const void*, std::uint32_t, std::uint32_t&) override { return platform::InvalidHandleError(); }
-  std::uint32_t GetOverlappedResult(CommSlot, std::uint32_t&) override { return platform::InvalidHandleError(); }
+  std::uint32_t SetupComm(std::uint32_t, std::uint32_t) override { return Invalid(); }
+  std::uint32_t GetCommState(platform::CommDcb&) override { return Invalid(); }
+  std::uint32_t SetCommState(const platform::CommDcb&) override { return Invalid(); }
+  std::uint32_t GetCommTimeouts(platform::CommTimeouts&) override { return Invalid(); }
+  std::uint32_t SetCommTimeouts(const platform::CommTimeouts&) override { return Invalid(); }
+  std::uint32_t SetCommMask(std::uint32_t) override { return Invalid(); }
+  std::uint32_t WaitCommEvent(std::uint32_t&) override { return Invalid(); }
+  std::uint32_t ReadFile(void*, std::uint32_t, std::uint32_t&) override { return Invalid(); }
+  std::uint32_t WriteFile(const void*, std::uint32_t, std::uint32_t&) override { return Invalid(); }
+  std::uint32_t GetOverlappedResult(CommSlot, std::uint32_t&) override { return Invalid(); }
   std::uint32_t ResetOverlapped(CommSlot) override { return 0; }
   std::uint32_t WaitForSlots(std::initializer_list<CommSlot>, std::uint32_t) override {
     return platform::kWaitFailed;
   }
-  std::uint32_t ClearCommError(std::uint32_t&, platform::CommStat&) override { return platform::InvalidHandleError(); }
-  std::uint32_t GetCommModemStatus(std::uint32_t&) override { return platform::InvalidHandleError(); }
-  std::uint32_t EscapeCommFunction(std::uint32_t) override { return platform::InvalidHandleError(); }
-  std::uint32_t SetCommBreak() override { return platform::InvalidHandleError(); }
-  std::uint32_t ClearCommBreak() override { return platform::InvalidHandleError(); }
-  std::uint32_t PurgeComm(std::uint32_t) override { return platform::InvalidHandleError(); }
-  std::uint32_t CloseHandle() override { return platform::InvalidHandleError(); }
+  std::uint32_t ClearCommError(std::uint32_t&, platform::CommStat&) override { return Invalid(); }
+  std::uint32_t GetCommModemStatus(std::uint32_t&) override { return Invalid(); }
+  std::uint32_t EscapeCommFunction(std::uint32_t) override { return Invalid(); }
+  std::uint32_t SetCommBreak() override { return Invalid(); }
+  std::uint32_t ClearCommBreak() override { return Invalid(); }
+  std::uint32_t PurgeComm(std::uint32_t) override { return Invalid(); }
+  std::uint32_t CloseHandle() override { return Invalid(); }
+
+ private:
+  static std::uint32_t Invalid() { return platform::InvalidHandleError(); }
 };
 
 // Microseconds per character by baud rate, ascending.

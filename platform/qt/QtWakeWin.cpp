@@ -25,6 +25,8 @@ QtWake::~QtWake() {
   CloseHandle(impl_->event);
 }
 
-void QtWake::Raise() { SetEvent(impl_->event); }
+void QtWake::Raise() {
+  SetEvent(impl_->event);
+}
 
 }  // namespace platform

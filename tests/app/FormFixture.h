@@ -23,14 +23,14 @@ namespace fs = std::filesystem;
 
 namespace form_test {
 
-ByteString Bytes(std::initializer_list<int> values) {
+inline ByteString Bytes(std::initializer_list<int> values) {
   ByteString s;
   for (int v : values) s += static_cast<char>(v);
   return s;
 }
 
 // The data of a stored 3964R frame: without DLE ETX BCC, doubled DLEs made single.
-ByteString FrameData(const ByteString& frame) {
+inline ByteString FrameData(const ByteString& frame) {
   ByteString data;
   if (frame.size() < 3) return data;
   for (std::size_t i = 0; i < frame.size() - 3; ++i) {
@@ -40,10 +40,10 @@ ByteString FrameData(const ByteString& frame) {
   return data;
 }
 
-const ByteString kEntry = ByteString("\x00\x02\xF0\x00", 4) + "Riduvedari";
-const ByteString kFinish = Bytes({0xF0, 0x0A, 0x01});
-const ByteString kLeave = Bytes({0xF0, 0x0A, 0x00});
-const char* kAbortText = "MirbaZento Flashen abgebrochen, bitte Mirbazento neu starten !!!";
+inline const ByteString kEntry = ByteString("\x00\x02\xF0\x00", 4) + "Riduvedari";
+inline const ByteString kFinish = Bytes({0xF0, 0x0A, 0x01});
+inline const ByteString kLeave = Bytes({0xF0, 0x0A, 0x00});
+inline const char* kAbortText = "MirbaZento Flashen abgebrochen, bitte Mirbazento neu starten !!!";
 
 class Form : public ::testing::Test {
  protected:

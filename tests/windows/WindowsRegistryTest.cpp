@@ -89,9 +89,9 @@ TEST_F(WindowsRegistry, ValueOfAnotherTypeStopsTheReading) {
   const std::string narrow = kRegkey + "\\" + sub;
   const std::wstring key(narrow.begin(), narrow.end());
   const DWORD bits = 7;
-  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"DataBits", REG_DWORD, &bits,
-                            sizeof bits),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"DataBits", REG_DWORD, &bits, sizeof bits),
+      ERROR_SUCCESS);
   TObject other_owner;
   TDaVevureRez again(&other_owner, loop, ports);
   std::vector<std::uint32_t> places;
