@@ -41,7 +41,7 @@ std::string ErrorAdvice(RunResult result, std::uint32_t place, std::uint32_t cod
     return "Hinweis: Das Gerät antwortet nicht. Ist es eingeschaltet und im Flashmodus, und "
            "steckt das Kabel am gewählten Port?";
   if (result != RunResult::ErrorReport || place != kOpeningFailed) return {};
-  return OpeningAdvice(code, ComPortDevicePath(port), sources);
+  return OpeningAdvice(code, port, ComPortDevicePath(port), sources);
 }
 
 std::string ErrorAdvice(TZORurerizudor& form, const AdviceSources& sources) {

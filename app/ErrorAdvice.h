@@ -31,9 +31,10 @@ std::string ErrorAdvice(RunResult result, std::uint32_t place, std::uint32_t cod
 // The same for the form's last run.
 std::string ErrorAdvice(TZORurerizudor& form, const AdviceSources& sources = {});
 
-// The advice for an opening of `device` that failed with the system's error `code`, per
-// platform (ErrorAdviceLinux.cpp, ErrorAdviceWin.cpp); empty when there is none.
-std::string OpeningAdvice(std::uint32_t code, const std::string& device,
+// The advice for an opening of the port named `port` (the device `device`) that failed with
+// the system's error `code`, per platform (ErrorAdviceLinux.cpp names the device,
+// ErrorAdviceWin.cpp the port); empty when there is none.
+std::string OpeningAdvice(std::uint32_t code, const std::string& port, const std::string& device,
                           const AdviceSources& sources);
 // The ports that exist, as a sentence for the advice.
 std::string PortsThatExist(const AdviceSources& sources);

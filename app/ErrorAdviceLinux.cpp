@@ -23,8 +23,8 @@ std::string BusyAdvice(const std::string& device, const AdviceSources& sources) 
 
 }  // namespace
 
-std::string OpeningAdvice(std::uint32_t code, const std::string& device,
-                          const AdviceSources& sources) {
+std::string OpeningAdvice(std::uint32_t code, const std::string& /*port*/,
+                          const std::string& device, const AdviceSources& sources) {
   switch (code) {
     case EACCES:
     case EPERM:

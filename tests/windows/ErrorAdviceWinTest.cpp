@@ -14,12 +14,11 @@ TEST(WindowsAdvice, OpeningErrorsOfWindows) {
   };
   const Row rows[] = {
       {ERROR_ACCESS_DENIED,
-       "Hinweis: \\\\.\\COM7 ist von einem anderen Programm belegt (ein Terminalprogramm, ein "
+       "Hinweis: COM7 ist von einem anderen Programm belegt (ein Terminalprogramm, ein "
        "anderer Flasher?): das Programm beenden und erneut flashen."},
-      {ERROR_FILE_NOT_FOUND,
-       "Hinweis: Den Port \\\\.\\COM7 gibt es nicht. Vorhandene Ports: COM1, COM3."},
+      {ERROR_FILE_NOT_FOUND, "Hinweis: Den Port COM7 gibt es nicht. Vorhandene Ports: COM1, COM3."},
       {ERROR_GEN_FAILURE,
-       "Hinweis: \\\\.\\COM7 antwortet nicht: den USB-Adapter abziehen, wieder anstecken und "
+       "Hinweis: COM7 antwortet nicht: den USB-Adapter abziehen, wieder anstecken und "
        "erneut flashen."},
       {ERROR_INVALID_PARAMETER, ""},
   };
