@@ -1,5 +1,5 @@
-// The fixture of the settings tests of the connection component (the store-independent cases and the
-// file store's own, TDoVuverUveSettingsFileStoreTest.cpp).
+// The fixture of the settings tests of the connection component: the store-independent cases and
+// the file store's own (TDoVuverUveSettingsFileStoreTest.cpp).
 #pragma once
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-// The fixture of the settings tests of the protocol component (the store-independent cases and the
-// file store's own, TRiVadaroverEzaSettingsFileStoreTest.cpp).
+// The fixture of the settings tests of the protocol component: the store-independent cases and
+// the file store's own (TRiVadaroverEzaSettingsFileStoreTest.cpp).
 #pragma once
 
 #include "tests/protocol/KomponentenFixture.h"

@@ -1,5 +1,5 @@
-// The fixture of the settings tests of the serial component (the store-independent cases and the
-// file store's own, TDaVevureRezSettingsFileStoreTest.cpp).
+// The fixture of the settings tests of the serial component: the store-independent cases and
+// the file store's own (TDaVevureRezSettingsFileStoreTest.cpp).
 #pragma once
 
 #include <gtest/gtest.h>
