@@ -1,14 +1,10 @@
 #include "app/ConsoleFrontEnd.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <thread>
 #include <utility>
+
+#include "app/AnswerInput.h"
 
 namespace {
 
@@ -24,33 +20,13 @@ constexpr int kNo = 0;
 constexpr int kYes = 1;
 constexpr int kWithdrawn = 2;
 
-// One answer line from `input`, read unbuffered so that nothing is left behind; gives up as
-// soon as `withdraw` becomes readable. The end of input declines.
-int ReadAnswer(int input, int withdraw) {
-  std::string line;
-  for (;;) {
-    pollfd fds[2] = {{input, POLLIN, 0}, {withdraw, POLLIN, 0}};
-    if (poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      return kNo;
-    }
-    if (fds[1].revents != 0) return kWithdrawn;
-    char c = 0;
-    const ssize_t n = read(input, &c, 1);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (n <= 0 || c == '\n') break;
-    line += c;
-  }
-  const bool yes =
-      !line.empty() && (line[0] == 'j' || line[0] == 'J' || line[0] == 'y' || line[0] == 'Y');
+// One answer from `input`; the end of input declines.
+int ReadAnswer(AnswerInput& input) {
+  const std::optional<std::string> line = input.ReadLine();
+  if (!line) return kWithdrawn;
+  const bool yes = !line->empty() && ((*line)[0] == 'j' || (*line)[0] == 'J' ||
+                                      (*line)[0] == 'y' || (*line)[0] == 'Y');
   return yes ? kYes : kNo;
-}
-
-// The columns of a terminal, 0 when unknown.
-int Columns(std::FILE* out) {
-  winsize size{};
-  if (ioctl(fileno(out), TIOCGWINSZ, &size) != 0) return 0;
-  return size.ws_col;
 }
 
 // `text` cut to `columns` characters (UTF-8), so that no board line wraps.
@@ -83,7 +59,7 @@ void ProgressBoard::Above(const std::function<void()>& print) {
 
 void ProgressBoard::Draw() {
   if (suspended_ && suspended_()) return;
-  const int columns = Columns(out_);
+  const int columns = ConsoleColumns(out_);
   if (drawn_ > 0) std::fprintf(out_, "\x1b[%dA", drawn_);
   for (const auto& row : rows_)
     std::fprintf(out_, "\r%s\x1b[K\n", Fit(row(), columns > 1 ? columns - 1 : 0).c_str());
@@ -204,24 +180,20 @@ platform::MessageAnswer ConsoleMessages::Show(platform::MessageKind kind, const 
   desk_->prompt = view_.Label().empty() ? "OK? [j/N] " : "[" + view_.Label() + "] OK? [j/N] ";
   // The line is read beside the loop, which keeps serving the components meanwhile, as a
   // modal box's loop does. A run that ends meanwhile withdraws the question.
-  int cancel[2];
-  if (pipe2(cancel, O_CLOEXEC) != 0) {
+  AnswerInput input(input_);
+  if (!input.Ok()) {
     desk_->reading = false;
     return platform::MessageAnswer::Cancel;
   }
   std::atomic<int> state{kNoAnswerYet};
-  std::thread reader([this, &state, wake = cancel[0]] {
-    state = ReadAnswer(input_, wake);
+  std::thread reader([this, &state, &input] {
+    state = ReadAnswer(input);
     desk_->reading = false;
     loop_.Post([] {});
   });
   loop_.RunUntil([&] { return state != kNoAnswerYet || Withdrawn(); }, std::chrono::hours(24));
-  const char withdraw = 0;
-  while (write(cancel[1], &withdraw, 1) < 0 && errno == EINTR) {
-  }
+  input.Withdraw();
   reader.join();
-  close(cancel[0]);
-  close(cancel[1]);
   desk_->reading = false;
   desk_->prompt_owner = nullptr;
   if (state != kWithdrawn) view_.SetLineOpen(false);  // the Enter key ended the line

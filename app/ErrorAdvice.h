@@ -1,7 +1,8 @@
 // Advice for the errors that end a run: one German line that the window adds below the
 // text of its box and the command line writes to standard error, for the causes a user
-// meets on Linux (no permission for the port, no such port, a port another program holds,
-// a device that does not answer). The texts of the boxes themselves stay as they are.
+// meets (no permission for the port, no such port, a port another program holds, a device
+// that does not answer; on Windows as far as the system's error tells them). The texts of
+// the boxes themselves stay as they are.
 //
 // Main thread only.
 #pragma once
@@ -29,3 +30,11 @@ std::string ErrorAdvice(RunResult result, std::uint32_t place, std::uint32_t cod
 
 // The same for the form's last run.
 std::string ErrorAdvice(TZORurerizudor& form, const AdviceSources& sources = {});
+
+// The advice for an opening of the port named `port` (the device `device`) that failed with
+// the system's error `code`, per platform (ErrorAdviceLinux.cpp names the device,
+// ErrorAdviceWin.cpp the port); empty when there is none.
+std::string OpeningAdvice(std::uint32_t code, const std::string& port, const std::string& device,
+                          const AdviceSources& sources);
+// The ports that exist, as a sentence for the advice.
+std::string PortsThatExist(const AdviceSources& sources);

@@ -1,8 +1,7 @@
 #include "app/ReceiveLatency.h"
 
-#include <stdlib.h>
-
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 namespace {
@@ -19,10 +18,8 @@ bool ReadNumber(const std::string& file, unsigned& value) {
 // The name below /dev that `port` stands for, following links such as /dev/serial/by-id.
 std::string DeviceName(const std::string& port) {
   std::string path = port.find('/') == std::string::npos ? "/dev/" + port : port;
-  if (char* real = realpath(path.c_str(), nullptr)) {
-    path = real;
-    free(real);
-  }
+  std::error_code error;
+  if (const auto real = std::filesystem::canonical(path, error); !error) path = real.string();
   const std::size_t slash = path.find_last_of('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }

@@ -1,8 +1,5 @@
 #include "app/TZORurerizudor.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +7,7 @@
 
 #include "connection/TDoVuverUve.h"
 #include "platform/AsciiCase.h"
+#include "platform/System.h"
 #include "protocol/TAxProtokollCluster.h"
 #include "protocol/TRiVadaroverEza.h"
 #include "serial/TDaVevureRez.h"
@@ -22,9 +20,7 @@ constexpr std::chrono::milliseconds kEndWait(8000);
 }  // namespace
 
 bool IsDeveloperExecutable(const std::string& invoked_path) {
-  const std::size_t slash = invoked_path.find_last_of('/');
-  const std::string name =
-      slash == std::string::npos ? invoked_path : invoked_path.substr(slash + 1);
+  const std::string name = platform::FileNamePart(invoked_path);
   const std::string develop = flasher_text::kDeveloperExe;
   return platform::EqualsIgnoreAsciiCase(name, develop) ||
          platform::EqualsIgnoreAsciiCase(name, develop.substr(0, develop.size() - 4));
@@ -142,19 +138,21 @@ bool TZORurerizudor::LoadDeveloperFile(const std::string& name) {
     return false;
   };
   // Read-only: a write-protected image file is a perfectly good image file.
-  const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return failed("geöffnet", errno);
+  std::FILE* file = platform::OpenForReading(name);
+  if (!file) return failed("geöffnet", errno);
   auto image = std::make_unique<TMZData>();
   std::size_t got = 0;
   int err = 0;
   while (got < kImageSize) {
-    const ssize_t n = read(fd, image->data() + got, kImageSize - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) err = errno;
-    if (n <= 0) break;
-    got += static_cast<std::size_t>(n);
+    errno = 0;
+    const std::size_t n = std::fread(image->data() + got, 1, kImageSize - got, file);
+    got += n;
+    if (n == 0) {
+      if (std::ferror(file)) err = errno != 0 ? errno : EIO;
+      break;
+    }
   }
-  close(fd);
+  std::fclose(file);
   // A folder, for one, opens but cannot be read.
   if (err != 0) return failed("gelesen", err);
   if (got != kImageSize) {

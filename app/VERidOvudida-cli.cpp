@@ -1,18 +1,18 @@
 // The flasher on the command line: the same run as the window, for automation and for
 // workshops without a desktop.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/AnswerInput.h"
 #include "app/ConsoleFrontEnd.h"
 #include "app/ErrorAdvice.h"
 #include "app/FlasherVersion.h"
@@ -20,6 +20,7 @@
 #include "connection/TDoVuverUve.h"
 #include "platform/PortDescription.h"
 #include "platform/StdMainLoop.h"
+#include "platform/System.h"
 #include "protocol/TRiVadaroverEza.h"
 #include "serial/TDaVevureRez.h"
 #include "util/ComPortList.h"
@@ -289,14 +290,15 @@ int main(int argc, char** argv) {
                  test_limit, kTimeLimitMs);
     return 64;
   }
-  if (several && !log.empty() && mkdir(log.c_str(), 0777) != 0 && errno != EEXIST) {
+  if (std::error_code error; several && !log.empty() &&
+                             !std::filesystem::create_directory(log, error) && error) {
     std::fprintf(stderr, "VERidOvudida-cli: cannot create the folder %s: %s\n", log.c_str(),
-                 std::strerror(errno));
+                 error.message().c_str());
     return 73;
   }
 
   platform::StdMainLoop loop;
-  const bool terminal = isatty(STDOUT_FILENO) != 0;
+  const bool terminal = PrepareConsole(stdout);
   std::size_t port_width = 4;
   for (const std::string& p : ports) port_width = std::max(port_width, p.size());
   // On a terminal every run has its line on the board, redrawn a few times a second.
@@ -330,13 +332,13 @@ int main(int argc, char** argv) {
       return 73;
     }
     r.messages =
-        std::make_unique<ConsoleMessages>(loop, *r.view, answer, isatty(STDIN_FILENO) != 0);
+        std::make_unique<ConsoleMessages>(loop, *r.view, answer, platform::IsTerminal(stdin));
     r.messages->SetDesk(&desk, [&r] { return r.form && !r.form->Running(); });
     TZORurerizudor::Setup setup{loop,
                                 *r.messages,
                                 *r.view,
                                 [] { return GetComPortList(); },
-                                argc > 0 ? argv[0] : "",
+                                platform::ExecutablePath(argc > 0 ? argv[0] : nullptr),
                                 MakeSerialPort,
                                 limit};
     // The other runs go on while one waits out its end.

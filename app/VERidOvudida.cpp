@@ -6,6 +6,7 @@
 #include "app/FlasherVersion.h"
 #include "app/TZORurerizudor.h"
 #include "app/ZORurerizudorWindow.h"
+#include "platform/System.h"
 #include "platform/qt/QtMainLoop.h"
 #include "platform/qt/QtMessages.h"
 #include "serial/TDaVevureRez.h"
@@ -28,7 +29,8 @@ int main(int argc, char** argv) {
   ZORurerizudorWindow window;
   platform::QtMessages messages(&window, flasher_text::kTitle);
   TZORurerizudor form({loop, messages, window, [] { return GetComPortList(); },
-                       argc > 0 ? argv[0] : "", MakeSerialPort, std::chrono::milliseconds(300000)});
+                       platform::ExecutablePath(argc > 0 ? argv[0] : nullptr), MakeSerialPort,
+                       std::chrono::milliseconds(300000)});
   window.OnFlashClick = [&form] { form.FlashClick(); };
   form.BoxAdvice = [&form] { return ErrorAdvice(form); };
   window.show();

@@ -4,13 +4,13 @@
 //
 // Every call returns 0 for success ("done at once"), kErrorIoPending for an operation that
 // stays outstanding, kErrorIoIncomplete / kErrorOperationAborted from a completion poll, or
-// an OS error code (errno on Linux). A port has three slots for outstanding operations:
-// one write, one read and one event wait.
+// an OS error code (errno on Linux, the system's own code on Windows). A port has three
+// slots for outstanding operations: one write, one read and one event wait.
 //
 // Thread safety: a port may be used from the component's main thread and its worker thread
-// at the same time; after CloseHandle() every call fails (EBADF) except the completion
-// polls, which still report how the operations of the closed port ended. The factory is
-// used on the main thread only.
+// at the same time; after CloseHandle() every call fails (EBADF on Linux,
+// ERROR_INVALID_HANDLE on Windows) except the completion polls, which still report how the
+// operations of the closed port ended. The factory is used on the main thread only.
 #pragma once
 
 #include <cstdint>

@@ -73,4 +73,8 @@ std::unique_ptr<MemoryRegistry> ScanMachineRegistry(const MachinePortSources& so
   return registry;
 }
 
+std::unique_ptr<MemoryRegistry> ScanMachineRegistry() {
+  return ScanMachineRegistry(MachinePortSources{});
+}
+
 }  // namespace platform

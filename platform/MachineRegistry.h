@@ -28,6 +28,9 @@ struct MachinePortSources {
 inline constexpr const char* kUartKey = "\\Enum\\BIOS\\*PNP0501";
 inline constexpr const char* kSerialCommKey = "\\hardware\\devicemap\\serialcomm";
 
-std::unique_ptr<MemoryRegistry> ScanMachineRegistry(const MachinePortSources& sources = {});
+std::unique_ptr<MemoryRegistry> ScanMachineRegistry(const MachinePortSources& sources);
+// The same keys of this machine's live registry: the scan of the standard sources on Linux,
+// HKEY_LOCAL_MACHINE on Windows.
+std::unique_ptr<MemoryRegistry> ScanMachineRegistry();
 
 }  // namespace platform

@@ -128,4 +128,6 @@ std::string DescribePort(const std::string& path, const MachinePortSources& sour
   return Join(parts);
 }
 
+std::string DescribePort(const std::string& path) { return DescribePort(path, {}); }
+
 }  // namespace platform

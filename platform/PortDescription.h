@@ -13,7 +13,10 @@
 namespace platform {
 
 // A one-line German description of the port that `path` opens; empty when nothing is
-// known about it.
-std::string DescribePort(const std::string& path, const MachinePortSources& sources = {});
+// known about it. On Windows (PortDescriptionWin.cpp) the serial map's device name says
+// what driver serves the port.
+std::string DescribePort(const std::string& path);
+// The same from the given sources (Linux).
+std::string DescribePort(const std::string& path, const MachinePortSources& sources);
 
 }  // namespace platform

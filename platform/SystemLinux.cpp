@@ -30,4 +30,32 @@ std::int32_t OsVersion() {
   return (major & 0xFF) | ((minor & 0xFF) << 8);
 }
 
+bool LocalTime(std::time_t seconds, std::tm& tm) {
+  return localtime_r(&seconds, &tm) != nullptr;
+}
+
+std::FILE* OpenForReading(const std::string& path) {
+  return std::fopen(path.c_str(), "rbe");
+}
+
+std::string FileNamePart(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string ExecutablePath(const char* argv0) {
+  return argv0 ? argv0 : "";
+}
+
+std::string DevicePath(const std::string& name) {
+  if (!name.empty() && name.front() == '/') return name;
+  return "/dev/" + name.substr(0, kPortNameLimit);
+}
+
+std::uint32_t InvalidHandleError() { return EBADF; }
+
+bool IsTerminal(std::FILE* stream) {
+  return isatty(fileno(stream)) != 0;
+}
+
 }  // namespace platform

@@ -5,6 +5,8 @@
 #include <ctime>
 #include <functional>
 
+#include "platform/System.h"
+
 namespace platform {
 
 struct LocalDateTime {
@@ -23,7 +25,7 @@ inline LocalDateTime NowLocal() {
   const auto now = std::chrono::system_clock::now();
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
   std::tm tm{};
-  localtime_r(&seconds, &tm);
+  LocalTime(seconds, tm);
   const auto ms =
       std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
   return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,          tm.tm_hour,

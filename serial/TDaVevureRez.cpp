@@ -1,6 +1,5 @@
 #include "serial/TDaVevureRez.h"
 
-#include <cerrno>
 #include <iterator>
 
 #include "platform/System.h"
@@ -22,32 +21,33 @@ constexpr int kEndChecks = 5;
 constexpr auto kEndCheckPeriod = std::chrono::milliseconds(250);
 constexpr auto kServeSlice = std::chrono::milliseconds(5);
 
-constexpr std::size_t kPortNameLimit = 75;
-
 // The handle of a closed port: every call fails as on an invalid handle.
 class ClosedCommPort final : public platform::CommPort {
  public:
-  std::uint32_t SetupComm(std::uint32_t, std::uint32_t) override { return EBADF; }
-  std::uint32_t GetCommState(platform::CommDcb&) override { return EBADF; }
-  std::uint32_t SetCommState(const platform::CommDcb&) override { return EBADF; }
-  std::uint32_t GetCommTimeouts(platform::CommTimeouts&) override { return EBADF; }
-  std::uint32_t SetCommTimeouts(const platform::CommTimeouts&) override { return EBADF; }
-  std::uint32_t SetCommMask(std::uint32_t) override { return EBADF; }
-  std::uint32_t WaitCommEvent(std::uint32_t&) override { return EBADF; }
-  std::uint32_t ReadFile(void*, std::uint32_t, std::uint32_t&) override { return EBADF; }
-  std::uint32_t WriteFile(const void*, std::uint32_t, std::uint32_t&) override { return EBADF; }
-  std::uint32_t GetOverlappedResult(CommSlot, std::uint32_t&) override { return EBADF; }
+  std::uint32_t SetupComm(std::uint32_t, std::uint32_t) override { return Invalid(); }
+  std::uint32_t GetCommState(platform::CommDcb&) override { return Invalid(); }
+  std::uint32_t SetCommState(const platform::CommDcb&) override { return Invalid(); }
+  std::uint32_t GetCommTimeouts(platform::CommTimeouts&) override { return Invalid(); }
+  std::uint32_t SetCommTimeouts(const platform::CommTimeouts&) override { return Invalid(); }
+  std::uint32_t SetCommMask(std::uint32_t) override { return Invalid(); }
+  std::uint32_t WaitCommEvent(std::uint32_t&) override { return Invalid(); }
+  std::uint32_t ReadFile(void*, std::uint32_t, std::uint32_t&) override { return Invalid(); }
+  std::uint32_t WriteFile(const void*, std::uint32_t, std::uint32_t&) override { return Invalid(); }
+  std::uint32_t GetOverlappedResult(CommSlot, std::uint32_t&) override { return Invalid(); }
   std::uint32_t ResetOverlapped(CommSlot) override { return 0; }
   std::uint32_t WaitForSlots(std::initializer_list<CommSlot>, std::uint32_t) override {
     return platform::kWaitFailed;
   }
-  std::uint32_t ClearCommError(std::uint32_t&, platform::CommStat&) override { return EBADF; }
-  std::uint32_t GetCommModemStatus(std::uint32_t&) override { return EBADF; }
-  std::uint32_t EscapeCommFunction(std::uint32_t) override { return EBADF; }
-  std::uint32_t SetCommBreak() override { return EBADF; }
-  std::uint32_t ClearCommBreak() override { return EBADF; }
-  std::uint32_t PurgeComm(std::uint32_t) override { return EBADF; }
-  std::uint32_t CloseHandle() override { return EBADF; }
+  std::uint32_t ClearCommError(std::uint32_t&, platform::CommStat&) override { return Invalid(); }
+  std::uint32_t GetCommModemStatus(std::uint32_t&) override { return Invalid(); }
+  std::uint32_t EscapeCommFunction(std::uint32_t) override { return Invalid(); }
+  std::uint32_t SetCommBreak() override { return Invalid(); }
+  std::uint32_t ClearCommBreak() override { return Invalid(); }
+  std::uint32_t PurgeComm(std::uint32_t) override { return Invalid(); }
+  std::uint32_t CloseHandle() override { return Invalid(); }
+
+ private:
+  static std::uint32_t Invalid() { return platform::InvalidHandleError(); }
 };
 
 // Microseconds per character by baud rate, ascending.
@@ -64,10 +64,7 @@ constexpr CharTime kCharTimes[] = {
 }  // namespace
 
 std::string ComPortDevicePath(const ByteString& name) {
-  // The length limit is the device namespace's, which only bare names stand for; stable
-  // names under /dev/serial/by-id/ are often longer.
-  if (!name.empty() && name.front() == '/') return name;
-  return "/dev/" + name.substr(0, kPortNameLimit);
+  return platform::DevicePath(name);
 }
 
 // ---------------------------------------------------------------------------------------

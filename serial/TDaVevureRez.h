@@ -9,8 +9,9 @@
 // the port and destroying the component wait for the worker within fixed bounds (20 x 75 ms
 // and 5 x 250 ms); a worker that waits for a hand-over meanwhile makes them run out.
 //
-// Port names: an absolute path is opened as it is, whole; a bare name below /dev/
-// ("ttyUSB0"), of which at most the first 75 characters count.
+// Port names: opened as ComPortDevicePath() makes them. On Linux an absolute path is
+// opened as it is, whole, a bare name below /dev/ ("ttyUSB0"); on Windows the name in the
+// device namespace ("\\.\COM3"). Of a bare name at most the first 75 characters count.
 #pragma once
 
 #include <algorithm>

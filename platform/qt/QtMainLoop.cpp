@@ -1,8 +1,5 @@
 #include "platform/qt/QtMainLoop.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <QThread>
 #include <chrono>
 #include <cstdint>
@@ -21,23 +18,13 @@ QtMainLoop::QtMainLoop() {
   wake_.setSingleShot(true);
   wake_.setTimerType(Qt::PreciseTimer);
   QObject::connect(&wake_, &QTimer::timeout, this, [this] { FireDue(); });
-  handover_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  handover_ = std::make_unique<QSocketNotifier>(handover_fd_, QSocketNotifier::Read);
-  QObject::connect(handover_.get(), &QSocketNotifier::activated, this, [this] {
-    std::uint64_t count = 0;
-    (void)!read(handover_fd_, &count, sizeof count);
-    queue_.Serve();
-  });
-  queue_.SetNotifier([this] {
-    const std::uint64_t one = 1;
-    (void)!write(handover_fd_, &one, sizeof one);
-  });
+  handover_ = std::make_unique<QtWake>(this, [this] { queue_.Serve(); });
+  queue_.SetNotifier([this] { handover_->Raise(); });
 }
 
 QtMainLoop::~QtMainLoop() {
   Shutdown();
   handover_.reset();
-  close(handover_fd_);
 }
 
 void QtMainLoop::Sleep(Milliseconds duration) {

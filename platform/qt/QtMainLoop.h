@@ -6,11 +6,11 @@
 #pragma once
 
 #include <QObject>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <memory>
 
 #include "platform/LoopBase.h"
+#include "platform/qt/QtWake.h"
 
 namespace platform {
 
@@ -28,9 +28,8 @@ class QtMainLoop final : public QObject, public LoopBase {
   void FireDue();
 
   QTimer wake_;  // single shot, set to the earliest due timer
-  // Workers wake the GUI thread through an eventfd; they never touch a Qt object.
-  int handover_fd_ = -1;
-  std::unique_ptr<QSocketNotifier> handover_;
+  // Workers wake the GUI thread for their hand-overs; they never touch a Qt object.
+  std::unique_ptr<QtWake> handover_;
 };
 
 }  // namespace platform

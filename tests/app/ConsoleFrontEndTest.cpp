@@ -2,14 +2,12 @@
 // a terminal, and withdrawn when the run ends while it waits.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
 #include "app/ConsoleFrontEnd.h"
+#include "tests/support/TestPipe.h"
 
 using platform::MessageAnswer;
 using platform::MessageKind;
@@ -19,36 +17,23 @@ namespace {
 class ConsoleQuestion : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(pipe2(input_, O_CLOEXEC), 0);
+    ASSERT_TRUE(input_.Ok());
     ASSERT_NE(out_, nullptr);
   }
   void TearDown() override {
     StopUnblocker();
-    close(input_[0]);
-    if (input_[1] >= 0) close(input_[1]);
     std::fclose(out_);
     loop_.Shutdown();
   }
 
   MessageAnswer Ask(std::optional<bool> answer = std::nullopt, bool interactive = true) {
-    ConsoleMessages messages(loop_, view_, answer, interactive, input_[0]);
+    ConsoleMessages messages(loop_, view_, answer, interactive, input_.ReadEnd());
     return messages.Show(MessageKind::Confirmation, "Version 3.30 ist nicht neuer.\rTrotzdem?");
   }
-  void Type(const std::string& text) {
-    ASSERT_EQ(write(input_[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
-  }
-  void CloseInput() {
-    close(input_[1]);
-    input_[1] = -1;
-  }
+  void Type(const std::string& text) { ASSERT_TRUE(input_.Write(text)); }
+  void CloseInput() { input_.CloseWriteEnd(); }
   // What is still waiting in the input.
-  std::string Unread() {
-    fcntl(input_[0], F_SETFL, O_NONBLOCK);
-    std::string rest;
-    char c;
-    while (read(input_[0], &c, 1) == 1) rest += c;
-    return rest;
-  }
+  std::string Unread() { return input_.Unread(); }
   std::string Output() {
     std::fflush(out_);
     std::rewind(out_);
@@ -75,7 +60,7 @@ class ConsoleQuestion : public ::testing::Test {
     unblocker_.join();
   }
 
-  int input_[2] = {-1, -1};
+  test_support::TestPipe input_;
   std::FILE* out_ = std::tmpfile();
   platform::StdMainLoop loop_;
   ConsoleView view_{"/dev/ttyUSB0", "", out_, true};

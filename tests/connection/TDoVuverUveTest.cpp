@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "connection/TDoVuverUve.h"
+#include "platform/System.h"
 #include "tests/serial/FakePortFixture.h"
 
 using namespace platform::comm;
@@ -55,9 +56,9 @@ class Connection : public serial_test::FakePortFixture {
     FakePortFixture::TearDown();
   }
 
-  // Switches the direct line on over "/dev/COM2" and lets the worker come to rest.
+  // Switches the direct line on over COM2 and lets the worker come to rest.
   std::shared_ptr<FakeCommPort> Connect() {
-    auto port = ports.Add("/dev/COM2");
+    auto port = ports.Add(platform::DevicePath("COM2"));
     line->SetActive(true);
     EXPECT_TRUE(line->Connected());
     Settle(*port);
@@ -113,7 +114,7 @@ TEST_F(Connection, ConnectAndDisconnectWithTheirLogLines) {
 }
 
 TEST_F(Connection, PortThatDoesNotOpenLeavesTheLineOff) {
-  line->SetActive(true);  // "/dev/COM2" is unknown to the fake
+  line->SetActive(true);  // COM2 is unknown to the fake
   EXPECT_FALSE(line->Active());
   EXPECT_FALSE(line->Connected());
   // The serial report comes first (level 0, raised), then the disconnect message.
@@ -198,7 +199,7 @@ TEST_F(Connection, SendingWithoutAConnection) {
                                     "Kann Daten nicht senden, da keine Verbindung mit Endgerät "
                                     "besteht !")}));
   // With AutoConnect the line is switched on first.
-  auto port = ports.Add("/dev/COM2");
+  auto port = ports.Add(platform::DevicePath("COM2"));
   line->SetAutoConnect(true);
   line->SendeDaten(ByteString("y"));
   EXPECT_TRUE(line->Connected());
@@ -218,7 +219,7 @@ TEST_F(Connection, WriteThatNeverCompletedDoesNotBlockTheNextLine) {
   while (com->SendInProgress() && std::chrono::steady_clock::now() < end)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ASSERT_FALSE(com->SendInProgress());
-  port = ports.Add("/dev/COM2");
+  port = ports.Add(platform::DevicePath("COM2"));
   line->SetActive(true);
   EXPECT_TRUE(line->ToSendListe.empty()) << "switching on empties the queues";
   line->SendeDaten(ByteString("fresh"));
@@ -233,7 +234,7 @@ TEST_F(Connection, OffAndOnAtOnceWithAWriteOutstanding) {
   port->SetWritesPending(true);
   line->SendeDaten(ByteString("old"));
   line->SetActive(false);
-  auto next = ports.Add("/dev/COM2");
+  auto next = ports.Add(platform::DevicePath("COM2"));
   line->SetActive(true);
   line->SendeDaten(ByteString("new"));
   // The old write's end (aborted by the closing) reaches the main loop only now.
@@ -306,7 +307,7 @@ TEST_F(Connection, EmptyClusterWithLineErrorsDoesNotStrandLaterClusters) {
 TEST_F(Connection, ClustersWhileNotConnectedWaitWithoutAnEvent) {
   line->SetActive(true);  // the port does not open
   com->SetComPort("COM3");
-  auto port = ports.Add("/dev/COM3");
+  auto port = ports.Add(platform::DevicePath("COM3"));
   com->SetActive(true);  // only the serial component, behind the line's back
   Settle(*port);
   events.clear();

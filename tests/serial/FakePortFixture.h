@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/FakeCommPort.h"
+#include "platform/System.h"
 #include "platform/VirtualMainLoop.h"
 #include "serial/TDaVevureRez.h"
 
@@ -39,9 +40,9 @@ class FakePortFixture : public ::testing::Test {
     loop.Shutdown();
   }
 
-  // Opens "/dev/<name>" and lets the worker run up to its first wait.
+  // Opens the port called `name` and lets the worker run up to its first wait.
   std::shared_ptr<platform::FakeCommPort> Open(const std::string& name = "COM2") {
-    auto port = ports.Add("/dev/" + name);
+    auto port = ports.Add(platform::DevicePath(name));
     com->SetComPort(name);
     com->SetActive(true);
     EXPECT_TRUE(com->Active());

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/System.h"
 #include "tests/serial/FakePortFixture.h"
 
 using namespace platform::comm;
@@ -58,7 +59,7 @@ TEST_F(Worker, TenBytesBecomeOneClusterOnceTheirTimeHasPassed) {
 // Regression: bytes already waiting at the first poll were cut at once, as if they had
 // waited since the clock began.
 TEST_F(Worker, BytesWaitingAtTheOpeningCountTheirTimeFromTheOpening) {
-  auto port = ports.Add("/dev/COM2");
+  auto port = ports.Add(platform::DevicePath("COM2"));
   port->InjectRx("early");
   com->SetActive(true);
   Settle(*port);
@@ -282,7 +283,7 @@ TEST_F(Worker, AVanishedDeviceIsReportedOnceAndClosesPromptly) {
   com->SetActive(false);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1400));
   EXPECT_EQ(Reported(), (Places{0x52, 0x1131}));
-  auto again = ports.Add("/dev/COM2");
+  auto again = ports.Add(platform::DevicePath("COM2"));
   com->SetActive(true);
   ASSERT_TRUE(com->Active()) << "the port opens again";
   Settle(*again);
@@ -292,7 +293,7 @@ TEST_F(Worker, AVanishedDeviceIsReportedOnceAndClosesPromptly) {
 }
 
 TEST_F(Worker, EventWaitThatCannotStartIsReportedAndRetriedWithoutSpinning) {
-  auto port = ports.Add("/dev/COM2");
+  auto port = ports.Add(platform::DevicePath("COM2"));
   port->Fail("WaitCommEvent", 81);
   com->SetActive(true);
   Settle(*port);
@@ -423,7 +424,7 @@ TEST_F(Worker, WriteDoneHandlerMaySendTheNextBlock) {
 // port, so the new write is neither taken for done nor reset.
 TEST_F(Worker, HandlerThatReopensAndSendsKeepsItsWriteOnTheNewPort) {
   auto port = Open();
-  auto next = ports.Add("/dev/COM3");
+  auto next = ports.Add(platform::DevicePath("COM3"));
   next->SetWritesPending(true);
   RecordEvents();
   // More bytes while the pass hands over its news: the next pass's first poll sees them.
